@@ -1,0 +1,26 @@
+#pragma once
+// The one process-wide record of where the weather cycle stands.
+
+#include <cstdint>
+#include <vector>
+
+#include "settings/catalogue.h"
+
+struct CycleState {
+    std::int32_t currentPosition = 0;  // catalogue index, or index into customCycle while customActive
+    std::int64_t lastChangeTime = 0;   // whole seconds since 1970 when the weather was last set
+    IntervalMap intervals;
+    std::vector<WeatherEntry> workingCatalogue;
+    std::vector<std::int32_t> customCycle;
+    bool customActive = false;
+    std::int64_t settingsWriteTime = 0;  // last-write time the main loop last saw; 0 for none
+};
+
+extern CycleState cycleState;
+
+// The record as it stands when the module is loaded.
+CycleState initialCycleState();
+
+// The catalogue index of the weather showing, or -1 before the first load. A position past the
+// end of the custom cycle (left there by the star road) is taken modulo its length.
+std::int32_t currentCatalogueIndex(const CycleState& state);

@@ -1,0 +1,12 @@
+#pragma once
+// The script's main loop: start-up, then one pass per script tick, for ever.
+
+[[noreturn]] void runCycleLoop();
+
+// Loads the settings and takes them into the cycle state, then applies the weather they name.
+void adoptSettings();
+
+// The loop's two halves, apart so that tools and tests can drive them without the host's wait.
+// Neither throws: a failure inside becomes one log line.
+void startCycle() noexcept;
+void runCyclePass() noexcept;

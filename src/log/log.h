@@ -1,0 +1,13 @@
+#pragma once
+// The plug-in's log: one timestamped line per event, appended to "Weather.txt".
+// Writing never fails visibly: a line that cannot be written is dropped.
+
+#include <string>
+
+extern const std::string logFileName;
+
+void writeLog(const std::string& message) noexcept;
+void clearLog() noexcept;
+
+// "YYYY-MM-DD HH:MM:SS" in local time; false when the time cannot be converted.
+bool formatLogTime(long long seconds, char (&buffer)[100]) noexcept;

@@ -1,0 +1,198 @@
+#include "settings/fileAccess.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+FileRead readWholeFile(const std::string& path, std::string& content, bool binary) {
+    FileRead result;
+    content.clear();
+    errno = 0;
+    std::FILE* file = std::fopen(path.c_str(), binary ? "rb" : "r");
+    if (file == nullptr) {
+        result.notFound = errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG;
+        return result;
+    }
+    result.opened = true;
+    char chunk[1 << 16];
+    for (;;) {
+        std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+        content.append(chunk, got);
+        if (got < sizeof chunk) break;
+    }
+    result.readError = std::ferror(file) != 0;
+    std::fclose(file);
+    return result;
+}
+
+bool isEmptyFile(const std::string& path) {
+    std::error_code error;
+    return fs::is_regular_file(path, error) && fs::file_size(path, error) == 0 && !error;
+}
+
+namespace {
+
+// The file a chain of symbolic links ends at; the path itself when it is no link.
+fs::path linkTarget(const std::string& path) {
+    fs::path target = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(target, error)) || error) break;
+        fs::path next = fs::read_symlink(target, error);
+        if (error) break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target;
+}
+
+bool writeAll(std::FILE* file, std::string_view content) {
+    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    return std::fflush(file) == 0 && ok;
+}
+
+#ifdef _WIN32
+
+struct OldFile {
+    bool exists = false;
+    std::uint64_t writeTime = 0;
+};
+
+OldFile inspect(const std::string& target) {
+    OldFile old;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExA(target.c_str(), GetFileExInfoStandard, &data)) {
+        old.exists = true;
+        old.writeTime = (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+    }
+    return old;
+}
+
+bool syncAndStamp(std::FILE* file, const OldFile& old) {
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    std::uint64_t stamp = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    if (old.exists && stamp <= old.writeTime) stamp = old.writeTime + 1;
+    FILETIME written{static_cast<DWORD>(stamp), static_cast<DWORD>(stamp >> 32)};
+    SetFileTime(handle, nullptr, nullptr, &written);
+    return FlushFileBuffers(handle) != 0;
+}
+
+bool moveOver(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+#else
+
+struct OldFile {
+    bool exists = false;
+    mode_t mode = 0;
+    timespec writeTime{};
+};
+
+OldFile inspect(const std::string& target) {
+    OldFile old;
+    struct stat info;
+    if (::stat(target.c_str(), &info) == 0) {
+        old.exists = true;
+        old.mode = info.st_mode & 07777;
+        old.writeTime = info.st_mtim;
+    }
+    return old;
+}
+
+bool syncAndStamp(std::FILE* file, const OldFile& old) {
+    int fd = fileno(file);
+    timespec times[2];
+    times[0].tv_nsec = UTIME_OMIT;
+    clock_gettime(CLOCK_REALTIME, &times[1]);
+    if (old.exists) {
+        const timespec& was = old.writeTime;
+        if (times[1].tv_sec < was.tv_sec || (times[1].tv_sec == was.tv_sec && times[1].tv_nsec <= was.tv_nsec)) {
+            times[1] = was;
+            if (++times[1].tv_nsec == 1000000000) {
+                times[1].tv_nsec = 0;
+                ++times[1].tv_sec;
+            }
+        }
+    }
+    futimens(fd, times);
+    return ::fsync(fd) == 0;
+}
+
+bool moveOver(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+
+#endif
+
+// The old file must be one we could rewrite in place; a rename would otherwise replace a file
+// that the user or the system has made read-only.
+bool mayReplace(const std::string& target, const OldFile& old) {
+    if (!old.exists) return true;
+    std::error_code error;
+    if (!fs::is_regular_file(target, error)) return false;
+    std::FILE* probe = std::fopen(target.c_str(), "r+b");
+    if (probe == nullptr) return false;
+    std::fclose(probe);
+    return true;
+}
+
+bool rewriteInPlace(const std::string& target, std::string_view content, bool binary, const OldFile& old) {
+    std::FILE* file = std::fopen(target.c_str(), binary ? "wb" : "w");
+    if (file == nullptr) return false;
+    bool ok = writeAll(file, content);
+    syncAndStamp(file, old);
+    return std::fclose(file) == 0 && ok;
+}
+
+}  // namespace
+
+bool replaceFileContent(const std::string& path, std::string_view content, bool binary) {
+    const std::string target = linkTarget(path).string();
+    const OldFile old = inspect(target);
+    if (!mayReplace(target, old)) return false;
+
+    const std::string temporary = target + ".tmp";
+    std::FILE* file = std::fopen(temporary.c_str(), binary ? "wb" : "w");
+    if (file == nullptr) return rewriteInPlace(target, content, binary, old);
+#ifndef _WIN32
+    if (old.exists) fchmod(fileno(file), old.mode);
+#endif
+    bool written = writeAll(file, content);
+    written = syncAndStamp(file, old) && written;
+    written = std::fclose(file) == 0 && written;
+    if (!written) {
+        // A short write (a full disk, say) must not cost the old content.
+        std::remove(temporary.c_str());
+        return false;
+    }
+    if (moveOver(temporary, target)) return true;
+    std::remove(temporary.c_str());
+    return rewriteInPlace(target, content, binary, old);
+}
+
+bool queryWriteTime(const char* path, std::int64_t& writeTime) noexcept {
+#ifdef _WIN32
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    writeTime = static_cast<std::int64_t>((std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                                          data.ftLastWriteTime.dwLowDateTime);
+#else
+    struct stat info;
+    if (::stat(path, &info) != 0) return false;
+    writeTime = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+#endif
+    return true;
+}

@@ -1,0 +1,75 @@
+#include "settings/settingsFile.h"
+
+#include <exception>
+
+#include "log/log.h"
+#include "settings/fileAccess.h"
+#include "settings/settingsText.h"
+
+const std::string settingsPath = "Nubilo.ini";
+const std::string settingsBackupPath = "Nubilo.ini.bak";
+
+namespace {
+
+IntervalMap defaultIntervals() {
+    IntervalMap intervals;
+    for (const WeatherEntry& entry : weatherCatalogue) intervals[entry.displayName] = defaultMinutes;
+    return intervals;
+}
+
+// A file that is there but gives nothing usable is the user's work: keep a copy before the
+// defaults go over it, and leave it alone when no copy can be made.
+void backUpThenWriteDefaults() {
+    std::string bytes;
+    FileRead read = readWholeFile(settingsPath, bytes, true);
+    if (!read.opened || read.readError || !replaceFileContent(settingsBackupPath, bytes, true)) {
+        writeLog("[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written.");
+        return;
+    }
+    writeLog("[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.");
+    writeDefaultSettings();
+}
+
+}  // namespace
+
+void writeDefaultSettings() {
+    if (!replaceFileContent(settingsPath, canonicalSettingsText(defaultIntervals(), weatherCatalogue, defaultStartIndex),
+                            false)) {
+        writeLog("[Nubilo] ERROR: Could not write default Weather.ini");
+        return;
+    }
+    writeLog("[Nubilo] Default Weather.ini written.");
+}
+
+IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& markedIndexes) {
+    SettingsRead read;
+    startSettingsRead(read, startIndex);
+    std::string text;
+    FileRead file = readWholeFile(settingsPath, text, false);
+    if (!file.opened) {
+        writeLog("[Nubilo] Weather.ini not found, using defaults.");
+        if (file.notFound)
+            writeDefaultSettings();
+        else
+            backUpThenWriteDefaults();  // there, but locked or unreadable
+        startIndex = defaultStartIndex;
+        return read.intervals;
+    }
+    forEachSettingsLine(text, [&](std::string_view line) {
+        SettingsLine parsed = parseSettingsLine(line);
+        if (!takeSettingsLine(read, parsed)) writeLog(invalidValueMessage(parsed.key));
+        return true;
+    });
+    LoadOutcome outcome = finishSettingsRead(read);
+    if (outcome == LoadOutcome::noUsableLine) {
+        if (isEmptyFile(settingsPath))
+            writeDefaultSettings();
+        else
+            backUpThenWriteDefaults();
+    } else {
+        writeLog(outcomeMessage(outcome, read.startIndex));
+    }
+    startIndex = read.startIndex;
+    markedIndexes.insert(markedIndexes.end(), read.markedIndexes.begin(), read.markedIndexes.end());
+    return read.intervals;
+}

@@ -1,0 +1,175 @@
+#include "settings/settingsText.h"
+
+#include <algorithm>
+
+std::string_view trimWhitespace(std::string_view text) {
+    std::size_t first = text.find_first_not_of(settingsWhitespace);
+    if (first == std::string_view::npos) return {};
+    std::size_t last = text.find_last_not_of(settingsWhitespace);
+    return text.substr(first, last - first + 1);
+}
+
+std::int32_t recognisedKeyIndex(std::string_view key) {
+    constexpr std::string_view prefix = "Set ";
+    constexpr std::string_view suffix = " Time";
+    if (key.size() <= prefix.size() + suffix.size()) return -1;
+    if (key.substr(0, prefix.size()) != prefix || key.substr(key.size() - suffix.size()) != suffix) return -1;
+    std::string_view name = key.substr(prefix.size(), key.size() - prefix.size() - suffix.size());
+    for (std::size_t i = 0; i < weatherCatalogue.size(); ++i)
+        if (name == weatherCatalogue[i].displayName) return static_cast<std::int32_t>(i);
+    return -1;
+}
+
+namespace {
+
+bool isSettingsWhitespace(char c) { return settingsWhitespace.find(c) != std::string_view::npos; }
+
+// Reads the value part as if every '*' had been removed and the rest trimmed, then converted
+// like std::stoi: optional sign, digits, anything after the digits ignored.
+ValueVerdict readMinutes(std::string_view valuePart, std::int32_t& minutes) {
+    std::size_t i = 0;
+    auto skipStars = [&] {
+        while (i < valuePart.size() && valuePart[i] == '*') ++i;
+    };
+    for (skipStars(); i < valuePart.size() && isSettingsWhitespace(valuePart[i]); skipStars()) ++i;
+    bool negative = false;
+    if (i < valuePart.size() && (valuePart[i] == '+' || valuePart[i] == '-')) {
+        negative = valuePart[i] == '-';
+        ++i;
+        skipStars();
+    }
+    std::int64_t magnitude = 0;
+    bool anyDigit = false, tooBig = false;
+    for (; i < valuePart.size() && valuePart[i] >= '0' && valuePart[i] <= '9'; skipStars()) {
+        anyDigit = true;
+        if (!tooBig) {
+            magnitude = magnitude * 10 + (valuePart[i] - '0');
+            tooBig = magnitude > std::int64_t{2147483648};
+        }
+        ++i;
+    }
+    if (!anyDigit) return ValueVerdict::noDigits;
+    if (tooBig || (!negative && magnitude > 2147483647)) return ValueVerdict::beyond32Bits;
+    std::int64_t value = negative ? -magnitude : magnitude;
+    if (value < minMinutes || value > maxMinutes) return ValueVerdict::outOfRange;
+    minutes = static_cast<std::int32_t>(value);
+    return ValueVerdict::valid;
+}
+
+}  // namespace
+
+SettingsLine parseSettingsLine(std::string_view line) {
+    SettingsLine parsed;
+    parsed.starsOnLine = static_cast<std::size_t>(std::count(line.begin(), line.end(), '*'));
+    if (line.empty()) return parsed;
+    if (line[0] == ';') {
+        parsed.kind = LineKind::comment;
+        return parsed;
+    }
+    if (line[0] == '[') {
+        parsed.kind = LineKind::section;
+        return parsed;
+    }
+    std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+        parsed.kind = LineKind::noEquals;
+        return parsed;
+    }
+    parsed.kind = LineKind::setting;
+    parsed.key = trimWhitespace(line.substr(0, equals));
+    std::string_view valuePart = line.substr(equals + 1);
+    valuePart = valuePart.substr(0, valuePart.find(';'));
+    parsed.valuePart = valuePart;
+    parsed.markCount = static_cast<int>(std::count(valuePart.begin(), valuePart.end(), '*'));
+    parsed.verdict = readMinutes(valuePart, parsed.minutes);
+    parsed.catalogueIndex = recognisedKeyIndex(parsed.key);
+    return parsed;
+}
+
+void startSettingsRead(SettingsRead& read, std::int32_t startIndex) {
+    read.intervals.clear();
+    for (const WeatherEntry& entry : weatherCatalogue) read.intervals[entry.displayName] = defaultMinutes;
+    read.markedIndexes.clear();
+    read.startIndex = startIndex;
+    read.usableLine = false;
+}
+
+bool takeSettingsLine(SettingsRead& read, const SettingsLine& line) {
+    if (line.kind != LineKind::setting) return true;
+    // The value is judged before the key, so an unknown key with a bad value is reported too.
+    if (line.verdict != ValueVerdict::valid) return false;
+    if (line.catalogueIndex < 0) return true;
+    const WeatherEntry& entry = weatherCatalogue[static_cast<std::size_t>(line.catalogueIndex)];
+    read.intervals[entry.displayName] = line.minutes;
+    if (line.markCount > 0) read.markedIndexes.push_back(line.catalogueIndex);
+    if (line.markCount == 1) read.startIndex = line.catalogueIndex;
+    read.usableLine = true;
+    return true;
+}
+
+LoadOutcome finishSettingsRead(SettingsRead& read) {
+    if (!read.usableLine) {
+        read.startIndex = defaultStartIndex;
+        return LoadOutcome::noUsableLine;
+    }
+    if (read.markedIndexes.empty()) {
+        read.startIndex = defaultStartIndex;
+        return LoadOutcome::noMark;
+    }
+    return read.markedIndexes.size() == 1 ? LoadOutcome::singleMark : LoadOutcome::customCycle;
+}
+
+std::string invalidValueMessage(std::string_view key) {
+    std::string message = "[Nubilo] Invalid value for key ";
+    message.append(key);
+    message += ", using default.";
+    return message;
+}
+
+std::string outcomeMessage(LoadOutcome outcome, std::int32_t startIndex) {
+    switch (outcome) {
+        case LoadOutcome::noUsableLine: return {};
+        case LoadOutcome::noMark: return "[Nubilo] No custom cycle marked. Starting from Clear.";
+        case LoadOutcome::singleMark: return "[Nubilo] single index at " + std::to_string(startIndex) + ".";
+        case LoadOutcome::customCycle: return "[Nubilo] Custom weather cycle detected.";
+    }
+    return {};
+}
+
+bool takeStarLine(StarScan& scan, const SettingsLine& line) {
+    if (line.kind != LineKind::setting || line.catalogueIndex < 0 || line.starsOnLine == 0) return true;
+    if (scan.found == -1) {
+        scan.found = line.catalogueIndex;
+        return true;
+    }
+    scan.ambiguous = true;
+    return false;
+}
+
+std::int32_t starIndexOf(const StarScan& scan) { return scan.ambiguous ? -1 : scan.found; }
+
+std::int32_t findStarIndexInText(std::string_view text) {
+    StarScan scan;
+    forEachSettingsLine(text, [&](std::string_view line) { return takeStarLine(scan, parseSettingsLine(line)); });
+    return starIndexOf(scan);
+}
+
+std::size_t countStars(std::string_view text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '*'));
+}
+
+std::string canonicalSettingsText(const IntervalMap& intervals, const std::vector<WeatherEntry>& weathers,
+                                  std::int32_t starIndex) {
+    std::string text = "[Settings]\n";
+    for (std::size_t i = 0; i < weathers.size(); ++i) {
+        auto found = intervals.find(weathers[i].displayName);
+        std::int32_t minutes = found == intervals.end() ? defaultMinutes : found->second;
+        text += "Set ";
+        text += weathers[i].displayName;
+        text += " Time = ";
+        text += std::to_string(minutes);
+        if (static_cast<std::int32_t>(i) == starIndex) text += '*';
+        text += " ; int required. Max: 1440, Min: 1\n";
+    }
+    return text;
+}

@@ -1,0 +1,106 @@
+#pragma once
+// The settings text parser. It works on text only: no files, no log. The loader, the star
+// lookup, the validation and the `nubilo check` tool all read the file through it.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/catalogue.h"
+
+enum class LineKind {
+    empty,     // no characters at all
+    comment,   // first character ';'
+    section,   // first character '['
+    noEquals,  // anything else without '='
+    setting,   // anything else with '='
+};
+
+enum class ValueVerdict {
+    valid,         // a whole number 1..1440
+    noDigits,      // no leading digits after the optional sign
+    outOfRange,    // a 32-bit number outside 1..1440
+    beyond32Bits,  // more than a signed 32-bit number holds
+};
+
+// What one line of the settings file says. The views point into the line given to the parser.
+struct SettingsLine {
+    LineKind kind = LineKind::empty;
+    std::string_view key;        // trimmed text before the first '='
+    std::string_view valuePart;  // text after the first '=', before any inline comment, marks still in
+    ValueVerdict verdict = ValueVerdict::noDigits;
+    std::int32_t minutes = 0;         // meaningful when verdict is valid
+    int markCount = 0;                // '*' in the value part before the inline comment
+    std::int32_t catalogueIndex = -1; // recognised key, whatever the value; -1 for none
+    std::size_t starsOnLine = 0;      // every '*' on the line, comment included
+};
+
+// The whitespace that key and value are trimmed of.
+constexpr std::string_view settingsWhitespace = " \t\n\r\f\v";
+
+std::string_view trimWhitespace(std::string_view text);
+
+// Catalogue index whose key equals `key` exactly, or -1.
+std::int32_t recognisedKeyIndex(std::string_view key);
+
+SettingsLine parseSettingsLine(std::string_view line);
+
+// The UTF-8 byte-order mark that Windows editors put at the start of a file.
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+
+// Calls fn(line) for each line of a whole file's text: lines end at '\n', a last line without
+// one counts, a byte-order mark at the very start is skipped. fn returns false to stop early.
+template <typename LineFn>
+void forEachSettingsLine(std::string_view text, LineFn&& fn) {
+    if (text.substr(0, byteOrderMark.size()) == byteOrderMark) text.remove_prefix(byteOrderMark.size());
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!fn(line)) return;
+        if (end == std::string_view::npos) return;
+        text.remove_prefix(end + 1);
+    }
+}
+
+// What the loader gathers from the lines, in file order.
+struct SettingsRead {
+    IntervalMap intervals;                  // all ten display names, 30 unless a valid line said otherwise
+    std::vector<std::int32_t> markedIndexes;
+    std::int32_t startIndex = 0;            // as the caller passed it, until a single-star line sets it
+    bool usableLine = false;                // a recognised key with a valid value was seen
+};
+
+enum class LoadOutcome { noUsableLine, noMark, singleMark, customCycle };
+
+void startSettingsRead(SettingsRead& read, std::int32_t startIndex);
+
+// Takes one parsed line into the read. Returns false when the line's value was rejected: the
+// caller reports it with invalidValueMessage.
+bool takeSettingsLine(SettingsRead& read, const SettingsLine& line);
+
+// Which outcome the read ends in; applies the start-index fallback of that outcome.
+LoadOutcome finishSettingsRead(SettingsRead& read);
+
+std::string invalidValueMessage(std::string_view key);
+
+// The loader's closing log line for an outcome with a usable line; empty for noUsableLine.
+std::string outcomeMessage(LoadOutcome outcome, std::int32_t startIndex);
+
+// The star lookup: the catalogue index of the one setting line with a recognised key and a '*'
+// anywhere on it, -1 for none or for two and more.
+struct StarScan {
+    std::int32_t found = -1;
+    bool ambiguous = false;
+};
+
+// Returns false once the scan has its answer (a second starred line).
+bool takeStarLine(StarScan& scan, const SettingsLine& line);
+std::int32_t starIndexOf(const StarScan& scan);
+
+std::int32_t findStarIndexInText(std::string_view text);
+std::size_t countStars(std::string_view text);
+
+// The canonical layout, with '\n' line ends (text mode makes them CR LF on Windows).
+std::string canonicalSettingsText(const IntervalMap& intervals, const std::vector<WeatherEntry>& weathers,
+                                  std::int32_t starIndex);

@@ -1,0 +1,82 @@
+#pragma once
+// A stand-in for the host library where there is no game: it keeps the registrations, records
+// every native call with its exact argument slots, runs the registered script on a fibre of its
+// own, pass by pass, and owns the clock the plug-in reads.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/hostApi.h"
+
+enum class HostEventKind { scriptRegistered, scriptUnregistered, keyboardRegistered, keyboardUnregistered };
+
+struct HostEvent {
+    HostEventKind kind;
+    HostModule module = nullptr;           // for the script events
+    KeyboardHandler keyboard = nullptr;    // for the keyboard events
+    ScriptEntry script = nullptr;
+};
+
+struct NativeCall {
+    std::uint64_t hash = 0;
+    std::vector<std::uint64_t> args;
+    std::string hashedName;  // GET_HASH_KEY: the string its first slot pointed at
+};
+
+struct SubstituteHost {
+    std::vector<HostEvent> events;
+    std::vector<NativeCall> nativeCalls;
+    ScriptEntry script = nullptr;
+    HostModule scriptModule = nullptr;
+    KeyboardHandler keyboard = nullptr;
+    std::int64_t clock = 1700000000;  // 2023-11-14 22:13:20 UTC
+    std::uint64_t resultSlot = 0;
+    std::uint64_t passes = 0;           // scriptWait calls so far
+    std::uint32_t lastWaitMilliseconds = 0;
+    bool scriptReturned = false;        // the script entry came back, which it never should
+    bool recordNatives = true;
+    bool failNativeCalls = false;       // make nativeCall throw, to test the plug-in's containment
+    std::uint64_t advancePerPass = 0;   // seconds the clock moves at every scriptWait
+    std::uint64_t nativeCallCount = 0;
+    // The native call being put together.
+    std::uint64_t pendingHash = 0;
+    std::uint64_t pendingFirstArg = 0;
+    std::uint64_t pendingArgs = 0;
+};
+
+extern SubstituteHost substituteHost;
+
+// Jenkins' one-at-a-time hash of the lower-cased name, as the game's GET_HASH_KEY computes it.
+std::uint32_t oneAtATimeHash(const char* name);
+
+// The GET_HASH_KEY answer: the hash in the low half, a non-zero upper half to catch a caller
+// that forgets to drop it.
+constexpr std::uint64_t hashResultUpperHalf = 0xA5A5A5A500000000ull;
+
+// Drops the registrations, the recorded calls and any script fibre, and sets the clock.
+void substituteReset(std::int64_t clock = 1700000000);
+
+// Runs the registered script until it has yielded `count` more times. False when no script is
+// registered or it returned.
+bool substituteRunPasses(std::uint64_t count);
+
+void substituteDeliverKey(HostDword key, HostWord repeats, HostByte scanCode, HostBool isExtended, HostBool isWithAlt,
+                          HostBool wasDownBefore, HostBool isUpNow);
+
+// The module's attach and detach, where the platform has no DllMain to call.
+void substituteAttach(HostModule module);
+void substituteDetach(HostModule module);
+
+// The host calls under plain C names, so that a Windows build of this host can export them
+// under the host's decorated names.
+extern "C" {
+void substituteScriptRegister(HostModule module, ScriptEntry entry);
+void substituteScriptUnregister(HostModule module);
+void substituteKeyboardHandlerRegister(KeyboardHandler handler);
+void substituteKeyboardHandlerUnregister(KeyboardHandler handler);
+void substituteScriptWait(HostDword milliseconds);
+void substituteNativeInit(std::uint64_t hash);
+void substituteNativePush64(std::uint64_t value);
+std::uint64_t* substituteNativeCall();
+}

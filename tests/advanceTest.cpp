@@ -1,0 +1,156 @@
+// advanceCycle on its own: the timer test and the three roads, against real files.
+#include <filesystem>
+
+#include "cycle/advance.h"
+#include "cycle/cycleState.h"
+#include "cycle/mainLoop.h"
+#include "substitute/substituteHost.h"
+#include "testSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Loads the file into the cycle state as a reload would, with the log emptied afterwards.
+void adopt(const std::string& text) {
+    writeFile("Nubilo.ini", text);
+    adoptSettings();
+    std::filesystem::remove("Weather.txt");
+    substituteHost.nativeCalls.clear();
+}
+
+void advanceAfter(std::int64_t seconds) {
+    substituteHost.clock = cycleState.lastChangeTime + seconds;
+    advanceCycle();
+}
+
+std::string starOn(const char* name) { return "[Nubilo] Weather.ini updated. New star: " + std::string(name); }
+
+}  // namespace
+
+using Advance = ScratchTest;
+
+TEST_F(Advance, WaitsTheWholeIntervalOfTheWeatherShowing) {
+    std::vector<int> minutes(10, 30);
+    minutes[5] = 1;
+    adopt(canonicalText(minutes, 5));
+    advanceAfter(59);
+    EXPECT_TRUE(logMessages().empty());
+    EXPECT_EQ(cycleState.currentPosition, 5);
+    advanceAfter(60);
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{starOn("Snow")}));
+    EXPECT_EQ(cycleState.lastChangeTime, substituteHost.clock);
+}
+
+TEST_F(Advance, StarWrapsFromBlizzardToRain) {
+    adopt(canonicalText(std::vector<int>(10, 30), 9));
+    advanceAfter(1800);
+    EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(std::vector<int>(10, 30), 0));
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{starOn("Rain")}));
+    EXPECT_EQ(cycleState.currentPosition, 0);
+}
+
+TEST_F(Advance, RewriteKeepsLoadedMinutesAndDropsEverythingElse) {
+    adopt("; my notes\n"
+          "[Other]\n"
+          "set rain time = 5\n"
+          "Set Rain Time = 45\n"
+          "Set Fog Time = x\n"
+          "Set Fog Time = 30 ; *\n"  // the one star, in an inline comment
+          "Unknown = 3\n");
+    EXPECT_EQ(cycleState.currentPosition, 5);  // no mark: catalogue order from Clear
+    substituteHost.clock = cycleState.lastChangeTime + 1800;
+    advanceCycle();
+    std::vector<int> minutes(10, 30);
+    minutes[0] = 45;
+    EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(minutes, 5));  // the star after Fog: Clear
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{starOn("Clear")}));
+}
+
+TEST_F(Advance, TwoStarredLinesTakeTheDefaultRoadAndRewriteNothing) {
+    const std::string text = "Set Rain Time = 1*\nSet Fog Time = 1* ; x\n";
+    writeFile("Nubilo.ini", text);
+    adoptSettings();
+    // A custom cycle takes its own road...
+    ASSERT_TRUE(cycleState.customActive);
+    fs::remove("Weather.txt");
+    ASSERT_EQ(cycleState.currentPosition, 1);  // Fog, the last single star
+    advanceAfter(60);
+    EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Rain"}));
+
+    // ...and without one the weather showing is applied again.
+    cycleState.customActive = false;
+    cycleState.customCycle.clear();
+    cycleState.currentPosition = 2;
+    fs::remove("Weather.txt");
+    advanceAfter(1800);
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"default is used", "[Nubilo] Applied weather: Cloudy"}));
+    EXPECT_EQ(readFile("Nubilo.ini"), text);
+    EXPECT_EQ(cycleState.currentPosition, 2);
+}
+
+TEST_F(Advance, AStarCountAboveOneBlocksTheRewrite) {
+    for (const std::string& text : {std::string("Set Clear Time = 30** ; x\n"),
+                                   std::string("; a * here\nSet Clear Time = 30* ; x\n")}) {
+        adopt(text);
+        const std::int64_t before = writeTimeOf("Nubilo.ini");
+        advanceAfter(1800);
+        EXPECT_EQ(readFile("Nubilo.ini"), text);
+        EXPECT_EQ(writeTimeOf("Nubilo.ini"), before);
+        EXPECT_TRUE(logMessages().empty()) << text;
+        EXPECT_TRUE(substituteHost.nativeCalls.empty()) << text;
+        EXPECT_EQ(cycleState.currentPosition, 6) << text;  // moved in memory all the same
+    }
+}
+
+TEST_F(Advance, NoStarAnywhereReappliesTheWeatherShowing) {
+    const std::string text = "Set Thunder Time = 2\n";
+    adopt(text);
+    for (int due = 0; due < 3; ++due) advanceAfter(1800);
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"default is used", "[Nubilo] Applied weather: Clear",
+                                                       "default is used", "[Nubilo] Applied weather: Clear",
+                                                       "default is used", "[Nubilo] Applied weather: Clear"}));
+    EXPECT_EQ(readFile("Nubilo.ini"), text);
+    EXPECT_EQ(cycleState.currentPosition, 5);
+}
+
+TEST_F(Advance, ALoneStarOffTheSettingLinesIsWrittenOntoTheWeatherShowing) {
+    adopt("; star * here\nSet Rain Time = 10\n");
+    advanceAfter(1800);
+    std::vector<int> minutes(10, 30);
+    minutes[0] = 10;
+    EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(minutes, 5));
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"default is used", starOn("Clear"),
+                                                       "[Nubilo] Applied weather: Clear"}));
+}
+
+TEST_F(Advance, CustomCycleWrapsFromItsLastEntryWithoutWriting) {
+    adopt("Set Rain Time = 1**\nSet Fog Time = 1**\nSet Snow Time = 1*\n");
+    ASSERT_EQ(cycleState.currentPosition, 2);
+    const std::int64_t before = writeTimeOf("Nubilo.ini");
+    advanceAfter(60);
+    EXPECT_EQ(cycleState.currentPosition, 0);
+    EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Rain"}));
+    EXPECT_EQ(writeTimeOf("Nubilo.ini"), before);
+    EXPECT_FALSE(fs::exists("Nubilo.ini.tmp"));
+}
+
+TEST_F(Advance, DeletedFileLogsBothOpenErrorsAndIsNotRecreated) {
+    adopt("Set Rain Time = 1\n");
+    fs::remove("Nubilo.ini");
+    advanceAfter(1800);
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"[Nubilo] ERROR: Could not open Weather.ini to find star index.",
+                                                       "default is used",
+                                                       "[Nubilo] ERROR: Could not open Weather.ini for validation.",
+                                                       "[Nubilo] Applied weather: Clear"}));
+    EXPECT_FALSE(fs::exists("Nubilo.ini"));
+}
+
+TEST_F(Advance, DirectoryInPlaceOfTheFileIsNeverReplaced) {
+    adopt(defaultSettingsText());
+    fs::remove("Nubilo.ini");
+    fs::create_directory("Nubilo.ini");  // opens for reading on Linux, reads as nothing
+    advanceAfter(1800);
+    EXPECT_TRUE(fs::is_directory("Nubilo.ini"));
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"default is used", "[Nubilo] Applied weather: Clear"}));
+}

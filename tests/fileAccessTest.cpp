@@ -1,0 +1,96 @@
+// The one-step replace that every settings write goes through.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "settings/fileAccess.h"
+#include "testSupport.h"
+
+namespace fs = std::filesystem;
+
+using FileAccess = ScratchTest;
+
+TEST_F(FileAccess, ReplaceWritesTheWholeContentAndLeavesNoTemporary) {
+    ASSERT_TRUE(replaceFileContent("a.ini", "first\n", false));
+    EXPECT_EQ(readFile("a.ini"), "first\n");
+    ASSERT_TRUE(replaceFileContent("a.ini", "second\n", false));
+    EXPECT_EQ(readFile("a.ini"), "second\n");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(".")) names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.ini"}));
+}
+
+TEST_F(FileAccess, EveryReplaceGetsANewLastWriteTime) {
+    writeFile("a.ini", "x");
+    setWriteTime("a.ini", 4102444800LL * 1000000000LL);  // 2100: later than the clock
+    std::vector<std::int64_t> seen{writeTimeOf("a.ini")};
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(replaceFileContent("a.ini", "y", false));
+        std::int64_t now = 0;
+        ASSERT_TRUE(queryWriteTime("a.ini", now));
+        EXPECT_NE(now, seen.back()) << "rewrite " << i;
+        seen.push_back(now);
+    }
+}
+
+TEST_F(FileAccess, SymbolicLinkStaysAndItsTargetIsReplaced) {
+    fs::create_directory("real");
+    writeFile("real/settings.ini", "old");
+    fs::create_symlink("real/settings.ini", "link.ini");
+    fs::create_symlink("link.ini", "chain.ini");
+    ASSERT_TRUE(replaceFileContent("chain.ini", "new", false));
+    EXPECT_TRUE(fs::is_symlink("chain.ini"));
+    EXPECT_TRUE(fs::is_symlink("link.ini"));
+    EXPECT_EQ(readFile("real/settings.ini"), "new");
+    EXPECT_FALSE(fs::exists("real/settings.ini.tmp"));
+    EXPECT_FALSE(fs::exists("chain.ini.tmp"));
+}
+
+TEST_F(FileAccess, KeepsThePermissionsOfTheFileItReplaces) {
+    writeFile("a.ini", "x");
+    fs::permissions("a.ini", fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(replaceFileContent("a.ini", "y", false));
+    EXPECT_EQ(fs::status("a.ini").permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(FileAccess, RewritesInPlaceWhenNoTemporaryCanBeMade) {
+    writeFile("a.ini", "old");
+    fs::create_directory("a.ini.tmp");
+    ASSERT_TRUE(replaceFileContent("a.ini", "new", false));
+    EXPECT_EQ(readFile("a.ini"), "new");
+    EXPECT_TRUE(fs::is_directory("a.ini.tmp"));
+}
+
+TEST_F(FileAccess, RefusesWhatCouldNotBeRewrittenInPlace) {
+    fs::create_directory("dir.ini");
+    EXPECT_FALSE(replaceFileContent("dir.ini", "x", false));
+    EXPECT_TRUE(fs::is_directory("dir.ini"));
+    EXPECT_FALSE(fs::exists("dir.ini.tmp"));
+    if (geteuid() != 0) {
+        writeFile("locked.ini", "keep");
+        fs::permissions("locked.ini", fs::perms::owner_read);
+        EXPECT_FALSE(replaceFileContent("locked.ini", "x", false));
+        EXPECT_EQ(readFile("locked.ini"), "keep");
+    }
+}
+
+TEST_F(FileAccess, ReadTellsAMissingFileFromOneThatWillNotOpen) {
+    std::string content;
+    FileRead missing = readWholeFile("nothing.ini", content, false);
+    EXPECT_FALSE(missing.opened);
+    EXPECT_TRUE(missing.notFound);
+    FileRead missingDir = readWholeFile("no/such/dir.ini", content, false);
+    EXPECT_TRUE(missingDir.notFound);
+    fs::create_symlink("loop.ini", "loop.ini");
+    FileRead loop = readWholeFile("loop.ini", content, false);
+    EXPECT_FALSE(loop.opened);
+    EXPECT_FALSE(loop.notFound);
+
+    const std::string bytes("a\0\r\n\xFF", 5);
+    writeFile("bin.ini", bytes);
+    FileRead read = readWholeFile("bin.ini", content, true);
+    EXPECT_TRUE(read.opened);
+    EXPECT_FALSE(read.readError);
+    EXPECT_EQ(content, bytes);
+}

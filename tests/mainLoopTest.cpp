@@ -1,0 +1,274 @@
+// The real script loop, run pass by pass on the substitute host's fibre with its clock.
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "cycle/cycleState.h"
+#include "substitute/substituteHost.h"
+#include "testSupport.h"
+#include "weather/applyWeather.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> newSince(const std::vector<std::string>& all, std::size_t from) {
+    return {all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end()};
+}
+
+std::string newStar(const std::string& name) { return "[Nubilo] Weather.ini updated. New star: " + name; }
+
+}  // namespace
+
+using MainLoop = ScratchTest;
+
+TEST_F(MainLoop, StartWithoutFileWritesDefaultsAppliesClearAndDoesNotReload) {
+    startPlugin(1);
+    EXPECT_EQ(substituteHost.passes, 1u);  // the first pass ran before the first wait
+    EXPECT_EQ(substituteHost.lastWaitMilliseconds, 0u);
+    EXPECT_EQ(readFile("Nubilo.ini"), defaultSettingsText());
+
+    const std::string log = readFile("Weather.txt");
+    EXPECT_EQ(log.substr(0, 22), "[2023-11-14 22:13:20] ");
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                                                       "[Nubilo] Weather.ini not found, using defaults.",
+                                                       "[Nubilo] Default Weather.ini written.",
+                                                       "[Nubilo] Applied weather: Clear"}));
+
+    ASSERT_EQ(substituteHost.nativeCalls.size(), 4u);
+    const auto& calls = substituteHost.nativeCalls;
+    EXPECT_EQ(calls[0].hash, nativeGetHashKey);
+    EXPECT_EQ(calls[0].hashedName, "SUNNY");
+    ASSERT_EQ(calls[0].args.size(), 1u);
+    EXPECT_EQ(calls[1].hash, nativeSetWeatherType);
+    // The hash travels zero-extended: the substitute's non-zero upper half must be gone.
+    EXPECT_EQ(calls[1].args, (std::vector<std::uint64_t>{oneAtATimeHash("SUNNY"), 0, 1, 1, 0x41200000, 0}));
+    EXPECT_EQ(calls[2].hash, nativeSetWindSpeed);
+    EXPECT_EQ(calls[2].args, (std::vector<std::uint64_t>{0}));
+    EXPECT_EQ(calls[3].hash, nativeSetWindDirection);
+    EXPECT_EQ(calls[3].args, (std::vector<std::uint64_t>{0}));
+    EXPECT_FALSE(cycleState.customActive);
+    EXPECT_EQ(cycleState.currentPosition, 5);
+
+    runFor(60, 50);
+    EXPECT_EQ(logMessages().size(), 4u);
+    EXPECT_EQ(substituteHost.nativeCalls.size(), 4u);
+    EXPECT_EQ(substituteHost.passes, 51u);
+}
+
+TEST_F(MainLoop, FirstAdvanceComesExactlyAtTheIntervalAndTheReloadAppliesSnow) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                                                       "[Nubilo] single index at 5.",
+                                                       "[Nubilo] Applied weather: Clear"}));
+    const std::int64_t started = substituteHost.clock;
+    runFor(1799, 5);
+    EXPECT_EQ(readFile("Nubilo.ini"), defaultSettingsText());
+    EXPECT_EQ(logMessages().size(), 3u);
+
+    substituteHost.nativeCalls.clear();
+    runFor(1, 1);  // 1800 s after Clear was applied
+    EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(std::vector<int>(10, 30), 6));
+    EXPECT_EQ(logMessages().back(), newStar("Snow"));
+    EXPECT_TRUE(substituteHost.nativeCalls.empty());  // the star road applies nothing itself
+    EXPECT_EQ(cycleState.currentPosition, 6);
+    EXPECT_EQ(cycleState.lastChangeTime, started + 1800);
+
+    runFor(7, 1);
+    EXPECT_EQ(newSince(logMessages(), 4),
+              (std::vector<std::string>{"[Nubilo] single index at 6.", "[Nubilo] Applied weather: Snow"}));
+    ASSERT_EQ(substituteHost.nativeCalls.size(), 4u);
+    EXPECT_EQ(substituteHost.nativeCalls[0].hashedName, "SNOW");
+    EXPECT_EQ(substituteHost.nativeCalls[2].args, (std::vector<std::uint64_t>{0x42B40000}));
+    EXPECT_FALSE(cycleState.customActive);
+    EXPECT_TRUE(cycleState.customCycle.empty());
+    EXPECT_EQ(cycleState.lastChangeTime, started + 1807);
+}
+
+TEST_F(MainLoop, StarTravelsTheWholeCatalogueWaitingEachWeathersOwnMinutes) {
+    std::vector<int> minutes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    writeFile("Nubilo.ini", canonicalText(minutes, 5));
+    startPlugin(1);
+    std::vector<std::string> stars;
+    int showing = 5;
+    for (int step = 0; step < 11; ++step) {
+        const std::int64_t wait = minutes[static_cast<std::size_t>(showing)] * 60;
+        const std::size_t before = logMessages().size();
+        runFor(wait - 1, 2);
+        ASSERT_EQ(logMessages().size(), before) << "advanced early on step " << step;
+        runFor(1, 1);  // rewrite
+        runFor(0, 1);  // reload
+        showing = (showing + 1) % 10;
+        EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(minutes, showing));
+        for (const std::string& line : newSince(logMessages(), before)) stars.push_back(line);
+    }
+    std::vector<std::string> expected;
+    int star = 5;
+    for (int step = 0; step < 11; ++step) {
+        star = (star + 1) % 10;
+        const std::string& name = weatherCatalogue[static_cast<std::size_t>(star)].displayName;
+        expected.push_back(newStar(name));
+        expected.push_back("[Nubilo] single index at " + std::to_string(star) + ".");
+        expected.push_back("[Nubilo] Applied weather: " + name);
+    }
+    EXPECT_EQ(stars, expected);  // Snow ... Blizzard, Rain (the wrap), ... Clear, Snow
+}
+
+TEST_F(MainLoop, CustomCycleWithRepeatsStepsInMemoryOnly) {
+    writeFile("Nubilo.ini",
+              "[Settings]\n"
+              "Set Rain Time = 1**\n"
+              "Set Fog Time = 2*\n"
+              "Set Rain Time = 1**\n");
+    const std::int64_t fileTime = writeTimeOf("Nubilo.ini");
+    startPlugin(1);
+    EXPECT_TRUE(cycleState.customActive);
+    EXPECT_EQ(cycleState.customCycle, (std::vector<std::int32_t>{0, 4, 0}));
+    EXPECT_EQ(cycleState.currentPosition, 1);  // the star's first position
+    runFor(120, 1);
+    runFor(60, 1);
+    runFor(60, 1);
+    runFor(59, 1);
+    runFor(1, 1);
+    EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Fog", "Rain", "Rain", "Fog"}));
+    EXPECT_EQ(logMessages()[1], "[Nubilo] Custom weather cycle detected.");
+    EXPECT_EQ(writeTimeOf("Nubilo.ini"), fileTime);
+    EXPECT_EQ(cycleState.currentPosition, 1);
+}
+
+TEST_F(MainLoop, EditsAndTouchesReloadAndDeletionDoesNot) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+
+    writeFile("Nubilo.ini", "Set Fog Time = 2*\n");
+    runFor(10, 1);
+    EXPECT_EQ(newSince(logMessages(), 3),
+              (std::vector<std::string>{"[Nubilo] single index at 4.", "[Nubilo] Applied weather: Fog"}));
+    EXPECT_EQ(cycleState.lastChangeTime, substituteHost.clock);
+
+    touchFile("Nubilo.ini");  // same bytes, new time: one reload all the same
+    runFor(10, 3);
+    EXPECT_EQ(newSince(logMessages(), 5),
+              (std::vector<std::string>{"[Nubilo] single index at 4.", "[Nubilo] Applied weather: Fog"}));
+
+    const std::string kept = readFile("Nubilo.ini");
+    const std::int64_t keptTime = writeTimeOf("Nubilo.ini");
+    fs::rename("Nubilo.ini", "elsewhere.ini");
+    runFor(60, 3);
+    EXPECT_EQ(logMessages().size(), 7u);  // absent: no reload, no message
+    runFor(60, 1);                        // Fog's two minutes are up
+    EXPECT_EQ(newSince(logMessages(), 7),
+              (std::vector<std::string>{"[Nubilo] ERROR: Could not open Weather.ini to find star index.",
+                                        "default is used",
+                                        "[Nubilo] ERROR: Could not open Weather.ini for validation.",
+                                        "[Nubilo] Applied weather: Fog"}));
+    EXPECT_FALSE(fs::exists("Nubilo.ini"));
+
+    fs::rename("elsewhere.ini", "Nubilo.ini");  // back with its old time: no change seen
+    EXPECT_EQ(writeTimeOf("Nubilo.ini"), keptTime);
+    runFor(1, 3);
+    EXPECT_EQ(logMessages().size(), 11u);
+    writeFile("Nubilo.ini", kept);
+    runFor(1, 1);
+    EXPECT_EQ(newSince(logMessages(), 11),
+              (std::vector<std::string>{"[Nubilo] single index at 4.", "[Nubilo] Applied weather: Fog"}));
+}
+
+TEST_F(MainLoop, SavingReturnsACustomCycleToItsStar) {
+    writeFile("Nubilo.ini", "Set Rain Time = 1*\nSet Snow Time = 1**\nSet Fog Time = 1**\n");
+    startPlugin(1);
+    runFor(60, 1);
+    runFor(60, 1);
+    EXPECT_EQ(cycleState.currentPosition, 2);
+    touchFile("Nubilo.ini");
+    runFor(0, 1);
+    EXPECT_EQ(cycleState.currentPosition, 0);
+    EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Rain", "Snow", "Fog", "Rain"}));
+}
+
+TEST_F(MainLoop, DefaultsWrittenDuringAReloadCauseOneMoreReloadThenSettle) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    writeFile("Nubilo.ini", "[Settings]\n");
+    runFor(1, 1);
+    runFor(1, 5);
+    EXPECT_EQ(newSince(logMessages(), 3),
+              (std::vector<std::string>{"[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.",
+                                        "[Nubilo] Default Weather.ini written.", "[Nubilo] Applied weather: Clear",
+                                        "[Nubilo] single index at 5.", "[Nubilo] Applied weather: Clear"}));
+    EXPECT_EQ(readFile("Nubilo.ini.bak"), "[Settings]\n");
+}
+
+TEST_F(MainLoop, ReadOnlyDirectoryRunsOnDefaultsWithoutRetryingEveryPass) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
+    fs::permissions(scratch, fs::perms::owner_read | fs::perms::owner_exec);
+    startPlugin(20);
+    fs::permissions(scratch, fs::perms::owner_all);
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{}));  // the log cannot be written either
+    EXPECT_FALSE(fs::exists("Nubilo.ini"));
+    EXPECT_EQ(substituteHost.nativeCalls.size(), 4u);
+}
+
+TEST_F(MainLoop, ClockSetBackMakesTheStepDueAtOnce) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    runFor(-3600, 1);
+    EXPECT_EQ(logMessages().back(), newStar("Snow"));
+}
+
+TEST_F(MainLoop, ExceptionsInAPassAreLoggedAndTheLoopGoesOn) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    substituteHost.failNativeCalls = true;
+    writeFile("Nubilo.ini", "Set Fog Time = 2*\n");
+    runFor(1, 1);
+    EXPECT_EQ(logMessages().back(), "[Nubilo] ERROR: substitute host: native call refused");
+    runFor(1, 10);
+    EXPECT_EQ(substituteHost.passes, 12u);
+    substituteHost.failNativeCalls = false;
+    touchFile("Nubilo.ini");
+    runFor(1, 1);
+    EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Fog");
+}
+
+TEST_F(MainLoop, AFailingFileQueryCountsAsUnchanged) {
+    fs::create_symlink("Nubilo.ini", "Nubilo.ini");  // a loop: every query fails, not "not found"
+    startPlugin(1);
+    EXPECT_EQ(logMessages(),
+              (std::vector<std::string>{
+                  "[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                  "[Nubilo] Weather.ini not found, using defaults.",
+                  "[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written.",
+                  "[Nubilo] Applied weather: Clear"}));
+    runFor(60, 30);
+    EXPECT_EQ(logMessages().size(), 4u);
+    EXPECT_TRUE(fs::is_symlink("Nubilo.ini"));
+    fs::remove("Nubilo.ini");
+    writeFile("Nubilo.ini", "Set Rain Time = 3*\n");
+    runFor(1, 1);
+    EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Rain");
+}
+
+TEST_F(MainLoop, PositionLeftPastTheCustomCycleIsTakenModuloItsLength) {
+    writeFile("Nubilo.ini", "Set Rain Time = 1*\nSet Fog Time = 2*\nSet Snow Time = 3*\n");
+    startPlugin(1);
+    ASSERT_EQ(cycleState.customCycle, (std::vector<std::int32_t>{0, 4, 6}));
+    ASSERT_EQ(cycleState.currentPosition, 2);
+    // An edit the poll cannot see (its old last-write time restored): one starred setting line,
+    // two stars in all, so the star road stores a catalogue index and no rewrite follows.
+    const std::int64_t seen = writeTimeOf("Nubilo.ini");
+    writeFile("Nubilo.ini", "Set Wind Time = 1* ; *\n");
+    setWriteTime("Nubilo.ini", seen);
+    runFor(180, 1);
+    EXPECT_EQ(cycleState.currentPosition, 8);  // past the end of a cycle of three
+    EXPECT_EQ(currentCatalogueIndex(cycleState), 6);  // 8 modulo 3: Snow, whose 3 minutes count
+
+    writeFile("Nubilo.ini", "Set Rain Time = 1*\nSet Fog Time = 1*\n");
+    setWriteTime("Nubilo.ini", seen);
+    runFor(179, 1);
+    EXPECT_EQ(cycleState.currentPosition, 8);
+    runFor(1, 1);
+    EXPECT_EQ(cycleState.currentPosition, 0);  // the custom road steps on from 8 modulo 3
+    EXPECT_EQ(appliedWeathers(logMessages()).back(), "Rain");
+}

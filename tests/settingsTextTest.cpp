@@ -1,0 +1,230 @@
+// The parser on strings: line kinds, values, marks, keys, and what a whole text adds up to.
+#include <gtest/gtest.h>
+
+#include "settings/settingsText.h"
+#include "testSupport.h"
+
+namespace {
+
+SettingsRead readText(std::string_view text, std::vector<std::string>* rejectedKeys = nullptr) {
+    SettingsRead read;
+    startSettingsRead(read, 0);
+    forEachSettingsLine(text, [&](std::string_view line) {
+        SettingsLine parsed = parseSettingsLine(line);
+        if (!takeSettingsLine(read, parsed) && rejectedKeys != nullptr) rejectedKeys->emplace_back(parsed.key);
+        return true;
+    });
+    return read;
+}
+
+}  // namespace
+
+TEST(SettingsLineKinds, AreDecidedByTheFirstCharacterAndTheFirstEquals) {
+    EXPECT_EQ(parseSettingsLine("").kind, LineKind::empty);
+    EXPECT_EQ(parseSettingsLine("; Set Rain Time = 5").kind, LineKind::comment);
+    // A header swallows a complete setting that follows it on the same line.
+    EXPECT_EQ(parseSettingsLine("[Settings] Set Rain Time = 5").kind, LineKind::section);
+    EXPECT_EQ(parseSettingsLine("just words").kind, LineKind::noEquals);
+    EXPECT_EQ(parseSettingsLine(" ").kind, LineKind::noEquals);
+
+    // Blanks before ';' make it a setting whose key starts with ';' and is not recognised.
+    SettingsLine indented = parseSettingsLine("  ; Set Rain Time = 5");
+    EXPECT_EQ(indented.kind, LineKind::setting);
+    EXPECT_EQ(indented.key, "; Set Rain Time");
+    EXPECT_EQ(indented.catalogueIndex, -1);
+    EXPECT_EQ(indented.verdict, ValueVerdict::valid);
+}
+
+TEST(SettingsLineKeys, AreExactCaseAndSpacing) {
+    for (std::size_t i = 0; i < weatherCatalogue.size(); ++i)
+        EXPECT_EQ(recognisedKeyIndex(settingsKey(weatherCatalogue[i])), static_cast<int>(i));
+    EXPECT_EQ(recognisedKeyIndex("Set Dust Storms Time"), 3);
+    EXPECT_EQ(recognisedKeyIndex("Set Dust  Storms Time"), -1);
+    EXPECT_EQ(recognisedKeyIndex("set clear time"), -1);
+    EXPECT_EQ(recognisedKeyIndex("Set clear Time"), -1);
+    EXPECT_EQ(recognisedKeyIndex("Set  Clear Time"), -1);
+    EXPECT_EQ(recognisedKeyIndex("Set Time"), -1);
+    EXPECT_EQ(recognisedKeyIndex("Time"), -1);
+    EXPECT_EQ(recognisedKeyIndex("Set Dust Time"), -1);
+
+    SettingsLine tight = parseSettingsLine("Set Fog Time=12");
+    EXPECT_EQ(tight.catalogueIndex, 4);
+    EXPECT_EQ(tight.minutes, 12);
+    SettingsLine tabbed = parseSettingsLine("\t Set Snow Time \t=\t 7 \r");
+    EXPECT_EQ(tabbed.key, "Set Snow Time");
+    EXPECT_EQ(tabbed.minutes, 7);
+}
+
+TEST(SettingsLineValues, FollowStringToIntegerRulesWithinOneToFourteenForty) {
+    struct Case {
+        const char* value;
+        ValueVerdict verdict;
+        int minutes;
+    };
+    const Case cases[] = {
+        {"30", ValueVerdict::valid, 30},          {"1", ValueVerdict::valid, 1},
+        {"1440", ValueVerdict::valid, 1440},      {"0", ValueVerdict::outOfRange, 0},
+        {"1441", ValueVerdict::outOfRange, 0},    {"-5", ValueVerdict::outOfRange, 0},
+        {"abc", ValueVerdict::noDigits, 0},       {"", ValueVerdict::noDigits, 0},
+        {"   ", ValueVerdict::noDigits, 0},       {"+", ValueVerdict::noDigits, 0},
+        {"- 5", ValueVerdict::noDigits, 0},       {"45 minutes", ValueVerdict::valid, 45},
+        {"+45", ValueVerdict::valid, 45},         {"0045", ValueVerdict::valid, 45},
+        {"4 5", ValueVerdict::valid, 4},          {"2147483647", ValueVerdict::outOfRange, 0},
+        {"2147483648", ValueVerdict::beyond32Bits, 0},
+        {"-2147483648", ValueVerdict::outOfRange, 0},
+        {"-2147483649", ValueVerdict::beyond32Bits, 0},
+        {"99999999999999999999999", ValueVerdict::beyond32Bits, 0},
+        {"00000000000000000000030", ValueVerdict::valid, 30},
+    };
+    for (const Case& c : cases) {
+        SettingsLine line = parseSettingsLine(std::string("Set Rain Time = ") + c.value);
+        EXPECT_EQ(line.verdict, c.verdict) << "value '" << c.value << "'";
+        if (c.verdict == ValueVerdict::valid) {
+            EXPECT_EQ(line.minutes, c.minutes) << "value '" << c.value << "'";
+        }
+    }
+}
+
+TEST(SettingsLineMarks, AreStarsBeforeTheInlineCommentWhereverTheyStand) {
+    for (const char* value : {"30*", "*30", "3*0", " * 30 ", "30 *"}) {
+        SettingsLine line = parseSettingsLine(std::string("Set Clear Time = ") + value + " ; comment");
+        EXPECT_EQ(line.markCount, 1) << value;
+        EXPECT_EQ(line.verdict, ValueVerdict::valid) << value;
+        EXPECT_EQ(line.minutes, 30) << value;
+    }
+    SettingsLine two = parseSettingsLine("Set Clear Time = 30** ; int required");
+    EXPECT_EQ(two.markCount, 2);
+    EXPECT_EQ(two.minutes, 30);
+
+    SettingsLine inComment = parseSettingsLine("Set Fog Time = 30 ; *");
+    EXPECT_EQ(inComment.markCount, 0);
+    EXPECT_EQ(inComment.starsOnLine, 1u);
+
+    SettingsLine inKey = parseSettingsLine("Set Fog* Time = 30");
+    EXPECT_EQ(inKey.markCount, 0);
+    EXPECT_EQ(inKey.catalogueIndex, -1);
+    EXPECT_EQ(inKey.starsOnLine, 1u);
+
+    // Stars between the sign and the digits go before the number is read.
+    EXPECT_EQ(parseSettingsLine("Set Rain Time = +*5").minutes, 5);
+    EXPECT_EQ(parseSettingsLine("Set Rain Time = 5000*").verdict, ValueVerdict::outOfRange);
+}
+
+TEST(SettingsTextLines, SplitAtLineFeedsSkippingOneLeadingByteOrderMark) {
+    std::vector<std::string> lines;
+    auto collect = [&](std::string_view text) {
+        lines.clear();
+        forEachSettingsLine(text, [&](std::string_view line) {
+            lines.emplace_back(line);
+            return true;
+        });
+        return lines;
+    };
+    EXPECT_EQ(collect("a\nb"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(collect("a\nb\n"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(collect("\n\nx"), (std::vector<std::string>{"", "", "x"}));
+    EXPECT_EQ(collect("\xEF\xBB\xBF[Settings]\n"), (std::vector<std::string>{"[Settings]"}));
+    EXPECT_EQ(collect("x\n\xEF\xBB\xBF;y"), (std::vector<std::string>{"x", "\xEF\xBB\xBF;y"}));
+    EXPECT_EQ(collect(std::string_view("a\0b\nc", 5)), (std::vector<std::string>{std::string("a\0b", 3), "c"}));
+    EXPECT_TRUE(collect("").empty());
+
+    int seen = 0;
+    forEachSettingsLine("1\n2\n3\n", [&](std::string_view) { return ++seen < 2; });
+    EXPECT_EQ(seen, 2);
+}
+
+TEST(SettingsRead, GathersIntervalsMarksAndStartInFileOrder) {
+    std::vector<std::string> rejected;
+    SettingsRead read = readText(
+        "Set Rain Time = 45\n"            // before any header: read all the same
+        "[Settings]\n"
+        "Set Fog Time = 0*\n"             // rejected: contributes no mark
+        "Set Thunder Time = 12**\n"
+        "Set Rain Time = 50*\n"           // later value wins, own mark
+        "Time = abc\n"                    // unknown key, bad value: still reported
+        "Time = 20\n"                     // unknown key, good value: silent
+        "Set Snow Time = 7*\n",
+        &rejected);
+    EXPECT_EQ(rejected, (std::vector<std::string>{"Set Fog Time", "Time"}));
+    EXPECT_EQ(read.intervals.at("Rain"), 50);
+    EXPECT_EQ(read.intervals.at("Fog"), 30);
+    EXPECT_EQ(read.intervals.at("Thunder"), 12);
+    EXPECT_EQ(read.intervals.at("Snow"), 7);
+    EXPECT_EQ(read.intervals.size(), 10u);
+    EXPECT_EQ(read.markedIndexes, (std::vector<std::int32_t>{1, 0, 6}));
+    EXPECT_EQ(read.startIndex, 6);  // the last single-star line
+    EXPECT_TRUE(read.usableLine);
+    EXPECT_EQ(finishSettingsRead(read), LoadOutcome::customCycle);
+    EXPECT_EQ(invalidValueMessage("Time"), "[Nubilo] Invalid value for key Time, using default.");
+}
+
+TEST(SettingsRead, EndsInTheOutcomeTheMarksCallFor) {
+    struct Case {
+        std::string text;
+        LoadOutcome outcome;
+        std::int32_t startIndex;
+        std::vector<std::int32_t> marked;
+        std::string message;
+    };
+    std::string reversed;
+    for (int i = 9; i >= 0; --i) reversed += settingsKey(weatherCatalogue[static_cast<std::size_t>(i)]) + " = 10*\n";
+    const std::vector<Case> cases = {
+        {defaultSettingsText(), LoadOutcome::singleMark, 5, {5}, "[Nubilo] single index at 5."},
+        {"[Settings]\n", LoadOutcome::noUsableLine, 5, {}, ""},
+        {"", LoadOutcome::noUsableLine, 5, {}, ""},
+        {"Set Rain Time = 0\nSet Fog Time = x*\n", LoadOutcome::noUsableLine, 5, {}, ""},
+        {"Set Rain Time = 20\n", LoadOutcome::noMark, 5, {}, "[Nubilo] No custom cycle marked. Starting from Clear."},
+        {"Set Rain Time = 20*\nSet Fog Time = 20*\n", LoadOutcome::customCycle, 4, {0, 4},
+         "[Nubilo] Custom weather cycle detected."},
+        {"Set Rain Time = 20**\nSet Fog Time = 20**\n", LoadOutcome::customCycle, 0, {0, 4},
+         "[Nubilo] Custom weather cycle detected."},
+        {"Set Dust Storms Time = 20**\n", LoadOutcome::singleMark, 0, {3}, "[Nubilo] single index at 0."},
+        {reversed, LoadOutcome::customCycle, 0, {9, 8, 7, 6, 5, 4, 3, 2, 1, 0}, "[Nubilo] Custom weather cycle detected."},
+    };
+    for (const Case& c : cases) {
+        SettingsRead read = readText(c.text);
+        LoadOutcome outcome = finishSettingsRead(read);
+        EXPECT_EQ(outcome, c.outcome) << c.text;
+        EXPECT_EQ(read.startIndex, c.startIndex) << c.text;
+        EXPECT_EQ(read.markedIndexes, c.marked) << c.text;
+        EXPECT_EQ(outcomeMessage(outcome, read.startIndex), c.message) << c.text;
+    }
+}
+
+TEST(StarLookup, SeesAStarAnywhereOnARecognisedSettingLine) {
+    EXPECT_EQ(findStarIndexInText(defaultSettingsText()), 5);
+    EXPECT_EQ(findStarIndexInText("Set Fog Time = 30 ; *\n"), 4);         // in the inline comment
+    EXPECT_EQ(findStarIndexInText("Set Rain Time = 5000*\n"), 0);          // value rejected by the loader
+    EXPECT_EQ(findStarIndexInText("Set Rain Time = 5*\nSet Fog Time = 5*\n"), -1);
+    EXPECT_EQ(findStarIndexInText("Set Rain Time = 5*\nSet Rain Time = 5*\n"), -1);
+    EXPECT_EQ(findStarIndexInText("; *\n[*]\nOther Time = 5*\nSet Snow Time = 5\n"), -1);
+    EXPECT_EQ(findStarIndexInText("; *\nSet Snow Time = 5**\n"), 6);
+    EXPECT_EQ(findStarIndexInText(" Set Snow Time = 5*\n"), 6);            // trimmed key
+    EXPECT_EQ(findStarIndexInText("\xEF\xBB\xBFSet Snow Time = 5*"), 6);
+    EXPECT_EQ(findStarIndexInText(""), -1);
+
+    EXPECT_EQ(countStars(defaultSettingsText()), 1u);
+    EXPECT_EQ(countStars("; *\nSet Snow Time = 5*\n"), 2u);
+}
+
+TEST(CanonicalLayout, IsTheDefaultFileByteForByte) {
+    IntervalMap intervals;
+    for (const WeatherEntry& entry : weatherCatalogue) intervals[entry.displayName] = 30;
+    std::string text = canonicalSettingsText(intervals, weatherCatalogue, 5);
+    EXPECT_EQ(text, defaultSettingsText());
+    EXPECT_EQ(text.size(), 563u);
+    intervals["Rain"] = 1440;
+    EXPECT_EQ(canonicalSettingsText(intervals, weatherCatalogue, 9),
+              canonicalText({1440, 30, 30, 30, 30, 30, 30, 30, 30, 30}, 9));
+}
+
+TEST(Catalogue, HoldsTheTenWeathersInOrder) {
+    ASSERT_EQ(weatherCatalogue.size(), 10u);
+    const char* display[] = {"Rain", "Thunder", "Cloudy", "Dust Storms", "Fog", "Clear", "Snow", "Wind", "Snowlight", "Blizzard"};
+    const char* game[] = {"RAIN", "THUNDER", "OVERCAST", "SANDSTORM", "FOG", "SUNNY", "SNOW", "STORM", "SNOWLIGHT", "BLIZZARD"};
+    for (std::size_t i = 0; i < 10; ++i) {
+        EXPECT_EQ(weatherCatalogue[i].displayName, display[i]);
+        EXPECT_EQ(weatherCatalogue[i].gameName, game[i]);
+    }
+    EXPECT_EQ(weatherCatalogue[defaultStartIndex].displayName, "Clear");
+}
