@@ -199,7 +199,7 @@ void substituteScriptWait(HostDword milliseconds) {
 void substituteNativeInit(std::uint64_t hash) {
     substituteHost.pendingHash = hash;
     substituteHost.pendingArgs = 0;
-    if (substituteHost.recordNatives) substituteHost.nativeCalls.push_back({hash, {}, {}});
+    if (substituteHost.recordNatives) substituteHost.nativeCalls.push_back({hash, {}, {}, substituteHost.clock});
 }
 
 void substituteNativePush64(std::uint64_t value) {

@@ -22,6 +22,7 @@ struct NativeCall {
     std::uint64_t hash = 0;
     std::vector<std::uint64_t> args;
     std::string hashedName;  // GET_HASH_KEY: the string its first slot pointed at
+    std::int64_t clock = 0;  // the substitute's clock when the call began
 };
 
 struct SubstituteHost {

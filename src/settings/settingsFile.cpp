@@ -42,8 +42,6 @@ void writeDefaultSettings() {
 }
 
 IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& markedIndexes) {
-    SettingsRead read;
-    startSettingsRead(read, startIndex);
     std::string text;
     FileRead file = readWholeFile(settingsPath, text, false);
     if (!file.opened) {
@@ -53,23 +51,17 @@ IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& ma
         else
             backUpThenWriteDefaults();  // there, but locked or unreadable
         startIndex = defaultStartIndex;
-        return read.intervals;
+        return defaultIntervals();
     }
-    forEachSettingsLine(text, [&](std::string_view line) {
-        SettingsLine parsed = parseSettingsLine(line);
-        if (!takeSettingsLine(read, parsed)) writeLog(invalidValueMessage(parsed.key));
-        return true;
-    });
-    LoadOutcome outcome = finishSettingsRead(read);
-    if (outcome == LoadOutcome::noUsableLine) {
+    LoadReport report = readSettingsText(text, startIndex);
+    for (const std::string& message : report.messages) writeLog(message);
+    if (report.outcome == LoadOutcome::noUsableLine) {
         if (isEmptyFile(settingsPath))
             writeDefaultSettings();
         else
             backUpThenWriteDefaults();
-    } else {
-        writeLog(outcomeMessage(outcome, read.startIndex));
     }
-    startIndex = read.startIndex;
-    markedIndexes.insert(markedIndexes.end(), read.markedIndexes.begin(), read.markedIndexes.end());
-    return read.intervals;
+    startIndex = report.read.startIndex;
+    markedIndexes.insert(markedIndexes.end(), report.read.markedIndexes.begin(), report.read.markedIndexes.end());
+    return std::move(report.read.intervals);
 }

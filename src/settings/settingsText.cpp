@@ -136,6 +136,20 @@ std::string outcomeMessage(LoadOutcome outcome, std::int32_t startIndex) {
     return {};
 }
 
+LoadReport readSettingsText(std::string_view text, std::int32_t startIndex) {
+    LoadReport report;
+    startSettingsRead(report.read, startIndex);
+    forEachSettingsLine(text, [&](std::string_view line) {
+        SettingsLine parsed = parseSettingsLine(line);
+        if (!takeSettingsLine(report.read, parsed)) report.messages.push_back(invalidValueMessage(parsed.key));
+        return true;
+    });
+    report.outcome = finishSettingsRead(report.read);
+    if (report.outcome != LoadOutcome::noUsableLine)
+        report.messages.push_back(outcomeMessage(report.outcome, report.read.startIndex));
+    return report;
+}
+
 bool takeStarLine(StarScan& scan, const SettingsLine& line) {
     if (line.kind != LineKind::setting || line.catalogueIndex < 0 || line.starsOnLine == 0) return true;
     if (scan.found == -1) {

@@ -87,6 +87,17 @@ std::string invalidValueMessage(std::string_view key);
 // The loader's closing log line for an outcome with a usable line; empty for noUsableLine.
 std::string outcomeMessage(LoadOutcome outcome, std::int32_t startIndex);
 
+// Everything the loader learns from a text, with the log lines it writes about it in order
+// (rejected values, then the outcome's line). For noUsableLine the loader goes on to replace
+// the file, and its own lines follow.
+struct LoadReport {
+    SettingsRead read;
+    LoadOutcome outcome = LoadOutcome::noUsableLine;
+    std::vector<std::string> messages;
+};
+
+LoadReport readSettingsText(std::string_view text, std::int32_t startIndex);
+
 // The star lookup: the catalogue index of the one setting line with a recognised key and a '*'
 // anywhere on it, -1 for none or for two and more.
 struct StarScan {

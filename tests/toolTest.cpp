@@ -1,0 +1,221 @@
+// The nubilo tool: check's verdicts and exit statuses, simulate's timeline, and agreement with
+// the plug-in on every file of the corpus.
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+
+#include "nubiloTool.h"
+#include "settings/settingsFile.h"
+#include "testSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path corpus = NUBILO_CORPUS_DIR;
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ToolRun nubilo(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    int status = runNubilo(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+using Tool = ScratchTest;
+
+TEST_F(Tool, CheckReportsEveryLineTheTableTheCycleAndTheLog) {
+    fs::copy_file(corpus / "custom-repeats.ini", "Nubilo.ini");
+    ToolRun run = nubilo({"check"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out,
+              "Checking Nubilo.ini (4 lines)\n"
+              "\n"
+              "line 1: section header (ignored, whatever follows on the line)\n"
+              "  | [Settings]\n"
+              "line 2: setting Rain = 20 minutes; 2 marks: marked, no star; star lookup sees a \"*\"\n"
+              "  | Set Rain Time = 20**\n"
+              "line 3: setting Fog = 10 minutes; 1 mark: carries the star; star lookup sees a \"*\"\n"
+              "  | Set Fog Time = 10*\n"
+              "line 4: setting Rain = 15 minutes; 2 marks: marked, no star; star lookup sees a \"*\"\n"
+              "  | Set Rain Time = 15** ; again\n"
+              "\n"
+              "Weather       Minutes        Marks  Star\n"
+              "Rain          15             2\n"
+              "Thunder       30 (default)   -\n"
+              "Cloudy        30 (default)   -\n"
+              "Dust Storms   30 (default)   -\n"
+              "Fog           10             1      *\n"
+              "Clear         30 (default)   -\n"
+              "Snow          30 (default)   -\n"
+              "Wind          30 (default)   -\n"
+              "Snowlight     30 (default)   -\n"
+              "Blizzard      30 (default)   -\n"
+              "\n"
+              "Cycle: custom cycle Rain \u2192 Fog \u2192 Rain, in memory only; starts with Fog (position 2)\n"
+              "\n"
+              "On loading this file the plug-in logs:\n"
+              "  [Nubilo] Custom weather cycle detected.\n"
+              "  [Nubilo] Applied weather: Fog\n"
+              "\n"
+              "Usable: the plug-in keeps this file.\n");
+}
+
+TEST_F(Tool, CheckNamesEveryVerdict) {
+    ToolRun unknown = nubilo({"check", (corpus / "unknown-keys.ini").string()});
+    EXPECT_EQ(unknown.status, 0);
+    for (const char* part : {
+             "line 2: unknown key \"set rain time\", ignored (did you mean \"Set Rain Time\"?)",
+             "line 3: unknown key \"Set  Dust Storms Time\", ignored (did you mean \"Set Dust Storms Time\"?)",
+             "line 4: unknown key \"SetRain Time\", ignored (did you mean \"Set Rain Time\"?)",
+             "line 5: unknown key \"Set Rian Time\", ignored (did you mean \"Set Rain Time\"?)",
+             "line 6: setting Snow = 12 minutes\n",
+             "line 7: unknown key \"Time\", ignored\n",
+             "line 8: unknown key \"; indented comment\", ignored\n",
+             "line 9: section header",
+             "line 10: ignored: no \"=\"",
+             "Cycle: no star on a setting line: Clear is re-applied after 30 minutes and the lone \"*\" is written "
+             "onto it",
+         })
+        EXPECT_TRUE(contains(unknown.out, part)) << part << "\n" << unknown.out;
+
+    ToolRun invalid = nubilo({"check", (corpus / "all-invalid.ini").string()});
+    EXPECT_EQ(invalid.status, 1);
+    for (const char* part : {
+             "line 2: rejected value for \"Set Rain Time\": out of 1..1440; the line counts for nothing",
+             "line 5: rejected value for \"Set Dust Storms Time\": no digits",
+             "line 7: rejected value for \"Set Clear Time\": beyond 32 bits",
+             "line 10: rejected value for \"Set Snowlight Time\": out of 1..1440; the line counts for nothing; star "
+             "lookup sees a \"*\"",
+             "  [Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.\n"
+             "  [Nubilo] Default Weather.ini written.\n"
+             "  [Nubilo] Applied weather: Clear\n",
+             "Not usable: no line has a known key with a valid value. The plug-in copies it to Nubilo.ini.bak",
+         })
+        EXPECT_TRUE(contains(invalid.out, part)) << part << "\n" << invalid.out;
+
+    ToolRun bom = nubilo({"check", (corpus / "bom-crlf.ini").string()});
+    EXPECT_TRUE(contains(bom.out, "(11 lines, starts with a UTF-8 byte-order mark, skipped)"));
+    EXPECT_TRUE(contains(bom.out, "  | Set Fog Time = 25* ; int required. Max: 1440, Min: 1\\r\n"));
+    EXPECT_TRUE(contains(bom.out, "Cycle: catalogue order from Fog;"));
+
+    ToolRun comment = nubilo({"check", (corpus / "star-in-comment.ini").string()});
+    EXPECT_TRUE(contains(comment.out, "line 6: setting Fog = 30 minutes; star lookup sees a \"*\"\n"));
+    EXPECT_TRUE(contains(comment.out, "note: the star lookup sees the star on Fog, so the first step goes to Clear"));
+
+    ToolRun stuck = nubilo({"check", (corpus / "clear-two-marks.ini").string()});
+    EXPECT_TRUE(contains(stuck.out, "Cycle: stuck on Rain: the star lookup finds Clear, but the file holds 2"));
+
+    ToolRun odd = nubilo({"check", (corpus / "nul-and-odd-bytes.ini").string()});
+    EXPECT_TRUE(contains(odd.out, "  | Set Rain Time = 7*\\x00\n"));
+    EXPECT_TRUE(contains(odd.out, "  | \\xFF\\xFE=\\x01\n"));
+
+    ToolRun empty = nubilo({"check", (corpus / "empty.ini").string()});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_TRUE(contains(empty.out, "replaces this empty file with defaults"));
+    EXPECT_FALSE(contains(empty.out, "Nubilo.ini.bak"));
+}
+
+TEST_F(Tool, CommandLineMistakesGiveOneLineAndStatusTwo) {
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"chek"},
+        {"check", "--verbose"},
+        {"check", "a.ini", "b.ini"},
+        {"check", "missing.ini"},
+        {"simulate", "--hours"},
+        {"simulate", "--hours", "0"},
+        {"simulate", "--hours", "-3"},
+        {"simulate", "--hours", "lots"},
+        {"simulate", "--hours", "9000"},
+        {"simulate", "--settings", "missing.ini"},
+        {"simulate", "extra"},
+    };
+    for (const auto& args : wrong) {
+        ToolRun run = nubilo(args);
+        EXPECT_EQ(run.status, 2) << (args.empty() ? "" : args[0]);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"check", "--help"}, {"simulate", "--help"}}) {
+        ToolRun run = nubilo(args);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_TRUE(contains(run.out, "usage: nubilo")) << run.out;
+        EXPECT_TRUE(contains(run.out, "examples:")) << run.out;
+    }
+}
+
+TEST_F(Tool, SimulateShowsTheDefaultCycleQuicklyAndTouchesNoFile) {
+    const auto started = std::chrono::steady_clock::now();
+    ToolRun run = nubilo({"simulate"});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LT(seconds, 5.0);  // about 0.2 s here; generous for sanitizer builds
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(contains(run.out,
+                         "time      weather      game name   wind    showed\n"
+                         "00:00:00  Clear        SUNNY         0.0   30m 1s\n"
+                         "00:30:01  Snow         SNOW         90.0   30m 1s\n"
+                         "01:00:02  Wind         STORM       120.6   30m 1s\n"))
+        << run.out;
+    EXPECT_TRUE(contains(run.out, "04:00:08  Dust Storms  SANDSTORM   159.6   30m 1s\n"));
+    EXPECT_TRUE(contains(run.out, "|CCSSWLLBRRTOODFFCSSWLLBRRTOODFFCSSWLLBRRTOODFFCSSWLLBRRTOODFFCSSWLLBRRTO|  one mark = 20m\n"));
+    EXPECT_TRUE(fs::is_empty(scratch));  // nothing left here, and the private copy is gone
+}
+
+TEST_F(Tool, SimulateRunsACopyOfTheGivenFileAndCanShowTheLog) {
+    fs::copy_file(corpus / "custom-repeats.ini", "Nubilo.ini");
+    const std::string before = readFile("Nubilo.ini");
+    const std::int64_t beforeTime = writeTimeOf("Nubilo.ini");
+    ToolRun run = nubilo({"simulate", "--settings", "Nubilo.ini", "--hours", "1", "--log"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(contains(run.out,
+                         "00:00:00  Fog          FOG          50.0   10m\n"
+                         "00:10:00  Rain         RAIN         10.0   15m\n"
+                         "00:25:00  Rain         RAIN         10.0   15m\n"
+                         "00:40:00  Fog          FOG          50.0   10m\n"
+                         "00:50:00  Rain         RAIN         10.0   10m (to the end)\n"))
+        << run.out;
+    EXPECT_TRUE(contains(run.out, "  [2026-01-01 00:00:00] [Nubilo] Custom weather cycle detected.\n"));
+    EXPECT_TRUE(contains(run.out, "  [2026-01-01 00:50:00] [Nubilo] Applied weather: Rain\n"));
+    EXPECT_EQ(readFile("Nubilo.ini"), before);
+    EXPECT_EQ(writeTimeOf("Nubilo.ini"), beforeTime);
+
+    EXPECT_EQ(nubilo({"check"}).status, 0);
+    EXPECT_EQ(readFile("Nubilo.ini"), before);
+    EXPECT_EQ(writeTimeOf("Nubilo.ini"), beforeTime);
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
+}
+
+TEST_F(Tool, CheckAndThePluginAgreeOnEveryCorpusFile) {
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(corpus)) {
+        SCOPED_TRACE(entry.path().filename().string());
+        ++files;
+        fs::remove("Weather.txt");
+        fs::remove("Nubilo.ini.bak");
+        fs::copy_file(entry.path(), "Nubilo.ini", fs::copy_options::overwrite_existing);
+        const std::string text = readFile("Nubilo.ini");
+        const CheckReport report = analyseSettings(text, text.empty());
+        ToolRun run = nubilo({"check"});
+        EXPECT_EQ(run.status, report.wouldReplace ? 1 : 0);
+
+        std::int32_t startIndex = 0;
+        std::vector<std::int32_t> marked;
+        const IntervalMap intervals = loadSettings(startIndex, marked);
+        EXPECT_EQ(intervals, report.load.read.intervals);
+        EXPECT_EQ(marked, report.load.read.markedIndexes);
+        EXPECT_EQ(startIndex, report.load.read.startIndex);
+        EXPECT_EQ(logMessages(), report.logLines);
+        for (const std::string& line : report.logLines) EXPECT_TRUE(contains(run.out, "  " + line + "\n")) << line;
+    }
+    EXPECT_GE(files, 12);
+}

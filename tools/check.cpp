@@ -1,0 +1,278 @@
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <cctype>
+#include <cstdio>
+#include <ostream>
+#include <sstream>
+
+#include "nubiloTool.h"
+#include "settings/fileAccess.h"
+
+namespace {
+
+const char* checkHelp =
+    "usage: nubilo check [FILE]\n"
+    "\n"
+    "Reads a settings file the way the plug-in does and tells what it will do with it:\n"
+    "every line's verdict, the ten weathers' minutes and marks, how the cycle will run, and the\n"
+    "log lines the plug-in writes on loading it. It never writes anything.\n"
+    "FILE defaults to Nubilo.ini in the current directory.\n"
+    "\n"
+    "exit status: 0 usable, 1 the plug-in would replace it with defaults, 2 unreadable or bad usage\n"
+    "\n"
+    "examples:\n"
+    "  nubilo check\n"
+    "  nubilo check \"C:/Games/RDR2/Nubilo.ini\"\n";
+
+std::string lowerCollapsed(std::string_view text) {
+    std::string result;
+    for (char c : text) {
+        if (settingsWhitespace.find(c) != std::string_view::npos) {
+            if (!result.empty() && result.back() != ' ') result += ' ';
+        } else {
+            result += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    while (!result.empty() && result.back() == ' ') result.pop_back();
+    return result;
+}
+
+std::size_t editDistance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+const std::string& nameOf(std::int32_t index) { return weatherCatalogue[static_cast<std::size_t>(index)].displayName; }
+
+const char* rejection(ValueVerdict verdict) {
+    switch (verdict) {
+        case ValueVerdict::noDigits: return "no digits";
+        case ValueVerdict::outOfRange: return "out of 1..1440";
+        case ValueVerdict::beyond32Bits: return "beyond 32 bits";
+        case ValueVerdict::valid: break;
+    }
+    return "valid";
+}
+
+std::string lineVerdict(const SettingsLine& line) {
+    std::string verdict;
+    switch (line.kind) {
+        case LineKind::empty: return "empty";
+        case LineKind::comment: return "comment";
+        case LineKind::section: return "section header (ignored, whatever follows on the line)";
+        case LineKind::noEquals: return "ignored: no \"=\"";
+        case LineKind::setting: break;
+    }
+    const std::string key(line.key);
+    if (line.verdict != ValueVerdict::valid) {
+        verdict = "rejected value for \"" + key + "\": " + rejection(line.verdict) + "; the line counts for nothing";
+    } else if (line.catalogueIndex < 0) {
+        verdict = "unknown key \"" + key + "\", ignored";
+    } else {
+        verdict = "setting " + nameOf(line.catalogueIndex) + " = " + std::to_string(line.minutes) + " minutes";
+        if (line.markCount == 1) verdict += "; 1 mark: carries the star";
+        if (line.markCount > 1) verdict += "; " + std::to_string(line.markCount) + " marks: marked, no star";
+    }
+    if (line.catalogueIndex < 0) {
+        std::string meant = suggestKey(line.key);
+        if (!meant.empty()) verdict += " (did you mean \"" + meant + "\"?)";
+    }
+    if (line.catalogueIndex >= 0 && line.starsOnLine > 0) verdict += "; star lookup sees a \"*\"";
+    return verdict;
+}
+
+std::string minutesText(std::int32_t minutes) {
+    return std::to_string(minutes) + (minutes == defaultMinutes ? " (default)" : "");
+}
+
+std::string arrowList(const std::vector<std::int32_t>& indexes) {
+    std::string text;
+    for (std::size_t i = 0; i < indexes.size(); ++i) text += (i ? " \u2192 " : "") + nameOf(indexes[i]);
+    return text;
+}
+
+std::string cycleSummary(const CheckReport& report) {
+    const SettingsRead& read = report.load.read;
+    if (report.wouldReplace) return "after the defaults are written: catalogue order from Clear";
+    if (read.markedIndexes.size() >= 2) {
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < read.markedIndexes.size(); ++i) {
+            if (read.markedIndexes[i] == read.startIndex) {
+                start = i;
+                break;
+            }
+        }
+        return "custom cycle " + arrowList(read.markedIndexes) + ", in memory only; starts with " +
+               nameOf(read.markedIndexes[start]) + " (position " + std::to_string(start + 1) + ")";
+    }
+    const std::string start = nameOf(read.startIndex);
+    const std::string minutes = std::to_string(read.intervals.at(start));
+    if (report.starLookup >= 0 && report.starCount == 1) {
+        std::string text = "catalogue order from " + start + "; the star moves through the file, so a restart resumes there";
+        if (report.starLookup != read.startIndex)
+            text += "\n  note: the star lookup sees the star on " + nameOf(report.starLookup) + ", so the first step goes to " +
+                    nameOf((report.starLookup + 1) % 10);
+        return text;
+    }
+    if (report.starLookup >= 0)
+        return "stuck on " + start + ": the star lookup finds " + nameOf(report.starLookup) + ", but the file holds " +
+               std::to_string(report.starCount) +
+               " \"*\" in all and the plug-in only rewrites a file with exactly one, so the weather never changes";
+    if (report.starCount == 1)
+        return "no star on a setting line: " + start + " is re-applied after " + minutes +
+               " minutes and the lone \"*\" is written onto it; then catalogue order from " + start;
+    return "no star: the current weather (" + start + ") is re-applied every " + minutes + " minutes";
+}
+
+}  // namespace
+
+std::string suggestKey(std::string_view key) {
+    const std::string wanted = lowerCollapsed(key);
+    std::string best;
+    std::size_t bestDistance = 3;
+    for (const WeatherEntry& entry : weatherCatalogue) {
+        const std::string real = settingsKey(entry);
+        std::size_t distance = editDistance(wanted, lowerCollapsed(real));
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = real;
+        }
+    }
+    return best;
+}
+
+std::string printableLine(std::string_view line, std::size_t limit) {
+    std::string shown;
+    for (std::size_t i = 0; i < line.size() && i < limit; ++i) {
+        unsigned char c = static_cast<unsigned char>(line[i]);
+        if (c == '\t') {
+            shown += "\\t";
+        } else if (c == '\r') {
+            shown += "\\r";
+        } else if (c < 0x20 || c >= 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            shown += hex;
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    if (line.size() > limit) shown += " ... (" + std::to_string(line.size() - limit) + " more bytes)";
+    return shown;
+}
+
+CheckReport analyseSettings(std::string_view text, bool emptyFile) {
+    CheckReport report;
+    report.load = readSettingsText(text, 0);
+    report.starLookup = findStarIndexInText(text);
+    report.starCount = countStars(text);
+    forEachSettingsLine(text, [&](std::string_view raw) {
+        SettingsLine line = parseSettingsLine(raw);
+        if (line.kind == LineKind::setting && line.verdict == ValueVerdict::valid && line.catalogueIndex >= 0 &&
+            line.markCount == 1)
+            report.lastSingleStar = line.catalogueIndex;
+        return true;
+    });
+    report.logLines = report.load.messages;
+    report.wouldReplace = report.load.outcome == LoadOutcome::noUsableLine;
+    if (report.wouldReplace) {
+        if (!emptyFile) report.logLines.push_back("[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.");
+        report.logLines.push_back("[Nubilo] Default Weather.ini written.");
+    }
+    return report;
+}
+
+int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::string path = "Nubilo.ini";
+    bool havePath = false;
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            out << checkHelp;
+            return exitUsable;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            err << "nubilo check: unknown option " << arg << " (see nubilo check --help)\n";
+            return exitUsage;
+        }
+        if (havePath) {
+            err << "nubilo check: one file at a time, not also " << arg << "\n";
+            return exitUsage;
+        }
+        path = arg;
+        havePath = true;
+    }
+
+    std::string text;
+    errno = 0;
+    FileRead file = readWholeFile(path, text, false);
+    if (!file.opened) {
+        err << "nubilo check: cannot read " << path << ": " << std::strerror(errno)
+            << (file.notFound ? " (the plug-in would write the default file there)" : "") << "\n";
+        return exitUsage;
+    }
+    if (file.readError) {
+        err << "nubilo check: cannot read " << path << " to its end\n";
+        return exitUsage;
+    }
+    const CheckReport report = analyseSettings(text, isEmptyFile(path));
+    const SettingsRead& read = report.load.read;
+
+    std::size_t lineCount = 0;
+    forEachSettingsLine(text, [&](std::string_view) { return ++lineCount, true; });
+    out << "Checking " << path << " (" << lineCount << (lineCount == 1 ? " line" : " lines")
+        << (text.rfind(byteOrderMark, 0) == 0 ? ", starts with a UTF-8 byte-order mark, skipped" : "") << ")\n\n";
+
+    std::size_t number = 0;
+    forEachSettingsLine(text, [&](std::string_view raw) {
+        out << "line " << ++number << ": " << lineVerdict(parseSettingsLine(raw)) << "\n";
+        if (!raw.empty()) out << "  | " << printableLine(raw) << "\n";
+        return true;
+    });
+
+    out << "\nWeather       Minutes        Marks  Star\n";
+    for (std::size_t i = 0; i < weatherCatalogue.size(); ++i) {
+        const std::string& name = weatherCatalogue[i].displayName;
+        const auto marks = std::count(read.markedIndexes.begin(), read.markedIndexes.end(), static_cast<std::int32_t>(i));
+        char row[96];
+        std::snprintf(row, sizeof row, "%-13s %-14s %-6s %s", name.c_str(), minutesText(read.intervals.at(name)).c_str(),
+                      marks ? std::to_string(marks).c_str() : "-",
+                      report.lastSingleStar == static_cast<std::int32_t>(i) ? "*" : "");
+        std::string trimmed = row;
+        while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+        out << trimmed << "\n";
+    }
+
+    out << "\nCycle: " << cycleSummary(report) << "\n";
+    out << "\nOn loading this file the plug-in logs:\n";
+    for (const std::string& line : report.logLines) out << "  " << line << "\n";
+    const std::int32_t first =
+        report.wouldReplace ? defaultStartIndex
+        : read.markedIndexes.size() >= 2
+            ? [&] {
+                  for (std::int32_t index : read.markedIndexes)
+                      if (index == read.startIndex) return index;
+                  return read.markedIndexes[0];
+              }()
+            : read.startIndex;
+    out << "  [Nubilo] Applied weather: " << nameOf(first) << "\n";
+
+    if (report.wouldReplace) {
+        out << "\nNot usable: no line has a known key with a valid value. The plug-in "
+            << (isEmptyFile(path) ? "replaces this empty file with defaults.\n"
+                                  : "copies it to Nubilo.ini.bak and replaces it with defaults.\n");
+        return exitWouldReplace;
+    }
+    out << "\nUsable: the plug-in keeps this file.\n";
+    return exitUsable;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The nubilo command-line tool: `check` tells what the plug-in will make of a settings file,
+// `simulate` runs the real script loop on the substitute host with a simulated clock.
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/settingsText.h"
+
+// Exit statuses.
+constexpr int exitUsable = 0;
+constexpr int exitWouldReplace = 1;
+constexpr int exitUsage = 2;
+
+int runNubilo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int runSimulate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// What the plug-in will do with a settings text, as `check` reports it.
+struct CheckReport {
+    LoadReport load;
+    std::int32_t starLookup = -1;     // what the cycle step's lookup returns
+    std::size_t starCount = 0;        // every '*' in the file
+    std::int32_t lastSingleStar = -1; // the loader's star: last usable line with exactly one mark
+    bool wouldReplace = false;        // the loader would back the file up and write defaults
+    std::vector<std::string> logLines;  // what loading it writes to the log, in order
+};
+
+CheckReport analyseSettings(std::string_view text, bool emptyFile);
+
+// The recognised key an unknown one was probably meant to be, or empty.
+std::string suggestKey(std::string_view key);
+
+// A line as it can be shown in a terminal: odd bytes escaped, long lines cut.
+std::string printableLine(std::string_view line, std::size_t limit = 100);

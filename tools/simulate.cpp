@@ -1,0 +1,215 @@
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <ostream>
+#include <sstream>
+
+#include "nubiloTool.h"
+#include "settings/fileAccess.h"
+#include "substitute/substituteHost.h"
+#include "weather/applyWeather.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* simulateHelp =
+    "usage: nubilo simulate [--settings FILE] [--hours H] [--log]\n"
+    "\n"
+    "Runs the plug-in's real script loop on a simulated clock, one pass per simulated second,\n"
+    "and prints what the game would have shown: a timeline and a bar strip.\n"
+    "It works on a private copy of FILE (the file itself is never touched); without\n"
+    "--settings it starts with no file, so the plug-in writes and uses its defaults.\n"
+    "\n"
+    "  --settings FILE  the settings file to start from\n"
+    "  --hours H        how long to run, 0 < H <= 8784 (default 24; fractions allowed)\n"
+    "  --log            also print the plug-in's own log lines, in order\n"
+    "\n"
+    "examples:\n"
+    "  nubilo simulate\n"
+    "  nubilo simulate --settings Nubilo.ini --hours 6 --log\n";
+
+// 2026-01-01 00:00:00 UTC: the simulation's day one.
+constexpr std::int64_t simulationStart = 1767225600;
+
+struct Showing {
+    std::int64_t at = 0;
+    std::string displayName;
+    std::string gameName;
+    float wind = 0.0f;
+};
+
+std::string clockText(std::int64_t seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    return text;
+}
+
+std::string durationText(std::int64_t seconds) {
+    std::string text;
+    if (seconds >= 3600) text += std::to_string(seconds / 3600) + "h ";
+    if (seconds >= 60) text += std::to_string(seconds / 60 % 60) + "m";
+    if (seconds % 60 != 0 || seconds < 60) text += (text.empty() ? "" : " ") + std::to_string(seconds % 60) + "s";
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+char stripLetter(const std::string& displayName) {
+    static const char* letters = "RTODFCSWLB";  // Rain Thunder (O)vercast Dust Fog Clear Snow Wind snow(L)ight Blizzard
+    for (std::size_t i = 0; i < weatherCatalogue.size(); ++i)
+        if (weatherCatalogue[i].displayName == displayName) return letters[i];
+    return '?';
+}
+
+// The applications the substitute host recorded, as what showed from when.
+std::vector<Showing> timeline() {
+    std::vector<Showing> shown;
+    std::string lastHashed;
+    for (const NativeCall& call : substituteHost.nativeCalls) {
+        if (call.hash == nativeGetHashKey) lastHashed = call.hashedName;
+        if (call.hash == nativeSetWeatherType) {
+            Showing showing;
+            showing.at = call.clock - simulationStart;
+            showing.gameName = lastHashed;
+            showing.displayName = lastHashed;
+            for (const WeatherEntry& entry : weatherCatalogue) {
+                if (entry.gameName == lastHashed) {
+                    showing.displayName = entry.displayName;
+                    break;
+                }
+            }
+            shown.push_back(showing);
+        }
+        if (call.hash == nativeSetWindSpeed && !shown.empty() && !call.args.empty())
+            shown.back().wind = std::bit_cast<float>(static_cast<std::uint32_t>(call.args[0]));
+    }
+    return shown;
+}
+
+struct ScratchDirectory {
+    fs::path path;
+    fs::path previous;
+};
+
+bool enterScratch(ScratchDirectory& scratch, std::ostream& err) {
+    std::error_code error;
+    std::string pattern = (fs::temp_directory_path(error) / "nubilo-simulate-XXXXXX").string();
+    if (error || mkdtemp(pattern.data()) == nullptr) {
+        err << "nubilo simulate: cannot make a private directory: " << std::strerror(errno) << "\n";
+        return false;
+    }
+    scratch.path = pattern;
+    scratch.previous = fs::current_path(error);
+    fs::current_path(scratch.path, error);
+    return !error;
+}
+
+void leaveScratch(const ScratchDirectory& scratch) {
+    std::error_code error;
+    fs::current_path(scratch.previous, error);
+    fs::remove_all(scratch.path, error);
+}
+
+}  // namespace
+
+int runSimulate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::string settings;
+    double hours = 24;
+    bool showLog = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            out << simulateHelp;
+            return exitUsable;
+        } else if (arg == "--log") {
+            showLog = true;
+        } else if (arg == "--settings" || arg == "--hours") {
+            if (i + 1 == args.size()) {
+                err << "nubilo simulate: " << arg << " needs a value (see nubilo simulate --help)\n";
+                return exitUsage;
+            }
+            const std::string& value = args[++i];
+            if (arg == "--settings") {
+                settings = value;
+            } else {
+                char* end = nullptr;
+                errno = 0;
+                hours = std::strtod(value.c_str(), &end);
+                if (value.empty() || *end != '\0' || errno != 0 || !(hours > 0) || hours > 8784) {
+                    err << "nubilo simulate: --hours wants a number of hours above 0 and at most 8784, not \"" << value
+                        << "\"\n";
+                    return exitUsage;
+                }
+            }
+        } else {
+            err << "nubilo simulate: unknown argument " << arg << " (see nubilo simulate --help)\n";
+            return exitUsage;
+        }
+    }
+
+    std::string original;
+    if (!settings.empty()) {
+        FileRead read = readWholeFile(settings, original, true);
+        if (!read.opened || read.readError) {
+            err << "nubilo simulate: cannot read " << settings << "\n";
+            return exitUsage;
+        }
+    }
+    ScratchDirectory scratch;
+    if (!enterScratch(scratch, err)) return exitUsage;
+    if (!settings.empty() && !replaceFileContent("Nubilo.ini", original, true)) {
+        leaveScratch(scratch);
+        err << "nubilo simulate: cannot copy " << settings << " into a private directory\n";
+        return exitUsage;
+    }
+
+    const auto seconds = static_cast<std::int64_t>(std::llround(hours * 3600));
+    substituteReset(simulationStart);
+    substituteHost.advancePerPass = 1;
+    const HostModule module = reinterpret_cast<HostModule>(std::uintptr_t{0x10000});
+    substituteAttach(module);
+    substituteRunPasses(static_cast<std::uint64_t>(seconds));
+    substituteDetach(module);
+    std::vector<Showing> shown = timeline();
+    std::string log;
+    if (showLog) readWholeFile("Weather.txt", log, false);
+    leaveScratch(scratch);
+
+    out << "Simulating " << durationText(seconds) << " on "
+        << (settings.empty() ? std::string("the plug-in's default settings") : settings)
+        << ", one pass per simulated second\n\n";
+    out << "time      weather      game name   wind    showed\n";
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const std::int64_t until = i + 1 < shown.size() ? shown[i + 1].at : seconds;
+        char row[128];
+        std::snprintf(row, sizeof row, "%s  %-12s %-10s %6.1f   %s%s", clockText(shown[i].at).c_str(),
+                      shown[i].displayName.c_str(), shown[i].gameName.c_str(), static_cast<double>(shown[i].wind),
+                      durationText(until - shown[i].at).c_str(), i + 1 < shown.size() ? "" : " (to the end)");
+        out << row << "\n";
+    }
+
+    constexpr int width = 72;
+    out << "\n|";
+    std::size_t current = 0;
+    for (int column = 0; column < width; ++column) {
+        const std::int64_t at = seconds * column / width;
+        while (current + 1 < shown.size() && shown[current + 1].at <= at) ++current;
+        out << (shown.empty() ? ' ' : stripLetter(shown[current].displayName));
+    }
+    out << "|  one mark = " << durationText(std::max<std::int64_t>(1, seconds / width)) << "\n";
+    out << " R Rain  T Thunder  O Cloudy  D Dust Storms  F Fog  C Clear  S Snow  W Wind  L Snowlight  B Blizzard\n";
+
+    if (showLog) {
+        out << "\nThe plug-in's log:\n";
+        std::istringstream lines(log);
+        for (std::string line; std::getline(lines, line);) out << "  " << line << "\n";
+    }
+    return exitUsable;
+}
