@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds everything and shows a day of the weather cycle on the plug-in's defaults.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-tools.sh >/dev/null
+cmake --preset default >/dev/null
+cmake --build --preset default >/dev/null
+./build/default/tools/nubilo simulate "$@"
