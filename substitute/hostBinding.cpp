@@ -1,4 +1,4 @@
-// Where the substitute host is linked into one program with the plug-in (Linux), it answers the
+// Where the substitute host is linked into one program with the plug-in, it answers the
 // plug-in's host calls and its clock directly, and stands in for the platform's attach/detach.
 #include "host/clock.h"
 #include "host/entry.h"

@@ -19,6 +19,8 @@
 
 SubstituteHost substituteHost;
 
+SubstituteHost& substituteState() { return substituteHost; }
+
 namespace {
 
 // The script fibre. One at a time; it is abandoned, not unwound, when the host is reset, as the
@@ -97,7 +99,10 @@ void switchToScript() {
 #ifdef _WIN32
     if (fibre.hostFibre == nullptr) {
         fibre.hostFibre = ConvertThreadToFiber(nullptr);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"  // MinGW's inline reading of the fibre pointer
         if (fibre.hostFibre == nullptr) fibre.hostFibre = GetCurrentFiber();
+#pragma GCC diagnostic pop
     }
     if (!fibre.started) {
         fibre.scriptFibre = CreateFiber(scriptStackSize, scriptFibreStart, nullptr);

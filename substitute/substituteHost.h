@@ -9,6 +9,14 @@
 
 #include "host/hostApi.h"
 
+// Built as the Windows DLL "ScriptHookRDR2.dll", the substitute also exports its controls to
+// the end-to-end runner.
+#if defined(_WIN32) && defined(NUBILO_SUBSTITUTE_DLL)
+#define NUBILO_SUBSTITUTE_API __declspec(dllexport)
+#else
+#define NUBILO_SUBSTITUTE_API
+#endif
+
 enum class HostEventKind { scriptRegistered, scriptUnregistered, keyboardRegistered, keyboardUnregistered };
 
 struct HostEvent {
@@ -48,21 +56,24 @@ struct SubstituteHost {
 
 extern SubstituteHost substituteHost;
 
+// The record itself, for a program that reaches the substitute across a DLL boundary.
+NUBILO_SUBSTITUTE_API SubstituteHost& substituteState();
+
 // Jenkins' one-at-a-time hash of the lower-cased name, as the game's GET_HASH_KEY computes it.
-std::uint32_t oneAtATimeHash(const char* name);
+NUBILO_SUBSTITUTE_API std::uint32_t oneAtATimeHash(const char* name);
 
 // The GET_HASH_KEY answer: the hash in the low half, a non-zero upper half to catch a caller
 // that forgets to drop it.
 constexpr std::uint64_t hashResultUpperHalf = 0xA5A5A5A500000000ull;
 
 // Drops the registrations, the recorded calls and any script fibre, and sets the clock.
-void substituteReset(std::int64_t clock = 1700000000);
+NUBILO_SUBSTITUTE_API void substituteReset(std::int64_t clock = 1700000000);
 
 // Runs the registered script until it has yielded `count` more times. False when no script is
 // registered or it returned.
-bool substituteRunPasses(std::uint64_t count);
+NUBILO_SUBSTITUTE_API bool substituteRunPasses(std::uint64_t count);
 
-void substituteDeliverKey(HostDword key, HostWord repeats, HostByte scanCode, HostBool isExtended, HostBool isWithAlt,
+NUBILO_SUBSTITUTE_API void substituteDeliverKey(HostDword key, HostWord repeats, HostByte scanCode, HostBool isExtended, HostBool isWithAlt,
                           HostBool wasDownBefore, HostBool isUpNow);
 
 // The module's attach and detach, where the platform has no DllMain to call.

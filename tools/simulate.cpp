@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -8,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <ostream>
+#include <random>
 #include <sstream>
 
 #include "nubiloTool.h"
@@ -100,12 +99,17 @@ struct ScratchDirectory {
 
 bool enterScratch(ScratchDirectory& scratch, std::ostream& err) {
     std::error_code error;
-    std::string pattern = (fs::temp_directory_path(error) / "nubilo-simulate-XXXXXX").string();
-    if (error || mkdtemp(pattern.data()) == nullptr) {
-        err << "nubilo simulate: cannot make a private directory: " << std::strerror(errno) << "\n";
+    const fs::path temporary = fs::temp_directory_path(error);
+    std::random_device seed;
+    bool made = false;
+    for (int attempt = 0; attempt < 100 && !error && !made; ++attempt) {
+        scratch.path = temporary / ("nubilo-simulate-" + std::to_string(seed()));
+        made = fs::create_directory(scratch.path, error);
+    }
+    if (!made) {
+        err << "nubilo simulate: cannot make a private directory: " << error.message() << "\n";
         return false;
     }
-    scratch.path = pattern;
     scratch.previous = fs::current_path(error);
     fs::current_path(scratch.path, error);
     return !error;
