@@ -10,3 +10,11 @@ step "Linux build and tests"
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+
+step "Windows plug-in (MinGW-w64), end-to-end under Wine, player's package"
+cmake --preset win64
+cmake --build --preset win64
+ctest --preset win64
+cmake --build --preset win64 --target package-zip
+unzip_list=$(cmake -E tar tf build/win64/Nubilo-*-win64.zip)
+[ "$(printf '%s\n' "$unzip_list" | sort | tr '\n' ' ')" = "Nubilo.asi README.txt " ] || { echo "package holds: $unzip_list"; exit 1; }

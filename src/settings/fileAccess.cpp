@@ -108,7 +108,7 @@ OldFile inspect(const std::string& target) {
     struct stat info;
     if (::stat(target.c_str(), &info) == 0) {
         old.exists = true;
-        old.mode = info.st_mode & 07777;
+        old.mode = info.st_mode;
         old.writeTime = info.st_mtim;
     }
     return old;
@@ -130,7 +130,7 @@ bool syncAndStamp(std::FILE* file, const OldFile& old) {
         }
     }
     futimens(fd, times);
-    return ::fsync(fd) == 0;
+    return ::fdatasync(fd) == 0;  // the content and its size; enough for the rename to publish whole data
 }
 
 bool moveOver(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
@@ -138,15 +138,19 @@ bool moveOver(const std::string& from, const std::string& to) { return std::rena
 #endif
 
 // The old file must be one we could rewrite in place; a rename would otherwise replace a file
-// that the user or the system has made read-only.
+// that the user or the system has made read-only, or one held without write sharing.
 bool mayReplace(const std::string& target, const OldFile& old) {
     if (!old.exists) return true;
+#ifdef _WIN32
     std::error_code error;
     if (!fs::is_regular_file(target, error)) return false;
     std::FILE* probe = std::fopen(target.c_str(), "r+b");
     if (probe == nullptr) return false;
     std::fclose(probe);
     return true;
+#else
+    return S_ISREG(old.mode) && ::access(target.c_str(), W_OK) == 0;
+#endif
 }
 
 bool rewriteInPlace(const std::string& target, std::string_view content, bool binary, const OldFile& old) {
@@ -168,7 +172,7 @@ bool replaceFileContent(const std::string& path, std::string_view content, bool 
     std::FILE* file = std::fopen(temporary.c_str(), binary ? "wb" : "w");
     if (file == nullptr) return rewriteInPlace(target, content, binary, old);
 #ifndef _WIN32
-    if (old.exists) fchmod(fileno(file), old.mode);
+    if (old.exists) fchmod(fileno(file), old.mode & 07777);
 #endif
     bool written = writeAll(file, content);
     written = syncAndStamp(file, old) && written;

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release and runs them; the medians of five runs give the ratios.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake --preset bench >/dev/null
+cmake --build --preset bench >/dev/null
+./build/bench/bench/nubiloBenchmarks --benchmark_color=false --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true "$@"

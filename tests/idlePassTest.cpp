@@ -1,0 +1,102 @@
+// An idle pass of the real loop -- file unchanged, interval not due -- allocates nothing, opens
+// no file and makes exactly one file-system query. Counted, not timed, so the result is stable.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "substitute/substituteHost.h"
+#include "testSupport.h"
+
+namespace {
+std::atomic<long> allocations{0};
+std::atomic<long> opens{0};
+std::atomic<long> queries{0};
+
+template <typename Fn>
+Fn real(const char* name) {
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+}  // namespace
+
+// Every heap allocation of the program passes here.
+void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+
+// Every open and every stat of the program passes here on its way to the C library.
+extern "C" {
+FILE* fopen(const char* path, const char* mode) {
+    ++opens;
+    static auto next = real<FILE* (*)(const char*, const char*)>("fopen");
+    return next(path, mode);
+}
+FILE* fopen64(const char* path, const char* mode) {
+    ++opens;
+    static auto next = real<FILE* (*)(const char*, const char*)>("fopen64");
+    return next(path, mode);
+}
+int open(const char* path, int flags, ...) {
+    ++opens;
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = (flags & O_CREAT) ? static_cast<mode_t>(va_arg(args, int)) : 0;
+    va_end(args);
+    static auto next = real<int (*)(const char*, int, ...)>("open");
+    return next(path, flags, mode);
+}
+int openat(int directory, const char* path, int flags, ...) {
+    ++opens;
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = (flags & O_CREAT) ? static_cast<mode_t>(va_arg(args, int)) : 0;
+    va_end(args);
+    static auto next = real<int (*)(int, const char*, int, ...)>("openat");
+    return next(directory, path, flags, mode);
+}
+int stat(const char* path, struct stat* info) {
+    ++queries;
+    static auto next = real<int (*)(const char*, struct stat*)>("stat");
+    return next(path, info);
+}
+}
+
+using IdlePass = ScratchTest;
+
+TEST_F(IdlePass, AllocatesNothingOpensNothingAndQueriesTheFileOncePerPass) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(2);
+    const long allocationsBefore = allocations, opensBefore = opens, queriesBefore = queries;
+    for (int pass = 0; pass < 1000; ++pass) {
+        substituteHost.clock += 1;  // stays inside Clear's 30 minutes
+        ASSERT_TRUE(substituteRunPasses(1));
+    }
+    EXPECT_EQ(allocations - allocationsBefore, 0);
+    EXPECT_EQ(opens - opensBefore, 0);
+    EXPECT_EQ(queries - queriesBefore, 1000);
+
+    // The counters do see a pass that works: the due advance rewrites the file.
+    substituteHost.clock += 1800;
+    ASSERT_TRUE(substituteRunPasses(1));
+    EXPECT_GT(allocations - allocationsBefore, 0);
+    EXPECT_GT(opens - opensBefore, 0);
+}
+
+TEST_F(IdlePass, AbsentFileCostsOneQueryAndNothingElse) {
+    startPlugin(1);
+    std::filesystem::remove("Nubilo.ini");
+    const long allocationsBefore = allocations, opensBefore = opens, queriesBefore = queries;
+    ASSERT_TRUE(substituteRunPasses(500));
+    EXPECT_EQ(allocations - allocationsBefore, 0);
+    EXPECT_EQ(opens - opensBefore, 0);
+    EXPECT_EQ(queries - queriesBefore, 500);
+}
