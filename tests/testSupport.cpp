@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -27,6 +28,7 @@ void ScratchTest::SetUp() {
     std::string pattern = (fs::temp_directory_path() / "nubilo-test-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     scratch = pattern;
+    fs::permissions(scratch, fs::perms::all);  // open to the unprivileged parts of some tests
     fs::current_path(scratch);
     substituteReset();
     cycleState = initialCycleState();
@@ -135,4 +137,29 @@ std::string joinLines(const std::vector<std::string>& lines) {
     std::string joined;
     for (const std::string& line : lines) joined += line + "\n";
     return joined;
+}
+
+void asUnprivileged(const std::function<void()>& body) {
+    if (geteuid() != 0) {
+        body();
+        return;
+    }
+    std::fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const uid_t nobody = 65534;
+        if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(3);
+        try {
+            body();
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << "unprivileged part threw: " << error.what();
+        }
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the unprivileged part died";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the unprivileged part failed (its messages are above)";
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,3 +52,7 @@ void runFor(std::int64_t seconds, std::uint64_t passes = 1);
 std::vector<std::string> appliedWeathers(const std::vector<std::string>& messages);
 
 std::string joinLines(const std::vector<std::string>& lines);
+
+// Runs the body as a user whom file permissions bind: as root, in a child process that has
+// dropped to "nobody" (its failures fail the calling test); otherwise right here.
+void asUnprivileged(const std::function<void()>& body);

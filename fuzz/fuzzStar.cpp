@@ -1,0 +1,45 @@
+// The star lookup, the validation and the rewrite on a file of arbitrary bytes: the rewrite
+// happens exactly when the file holds one '*', and then parses back to the same minutes with
+// the one star where it was put.
+#include <algorithm>
+
+#include "cycle/advance.h"
+#include "cycle/cycleState.h"
+#include "fuzzSupport.h"
+#include "settings/settingsText.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    enterPrivateFolder();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    // The first byte picks where the star goes; the rest is the file.
+    const std::int32_t position = data[0] % 10;
+    const std::string_view original(reinterpret_cast<const char*>(data + 1), size - 1);
+    writeBytes("Nubilo.ini", original);
+
+    const std::int32_t star = findStarIndex();
+    FUZZ_REQUIRE(star == -1 || isCatalogueIndex(star));
+    FUZZ_REQUIRE(star == findStarIndexInText(original));
+    const bool valid = validateSettings();
+    FUZZ_REQUIRE(valid == (std::count(original.begin(), original.end(), '*') == 1));
+
+    const LoadReport loaded = readSettingsText(original, 0);
+    cycleState.currentPosition = position;
+    updateSettingsStar(loaded.read.intervals, weatherCatalogue);
+    const std::string after = readBytes("Nubilo.ini");
+    if (!valid) {
+        FUZZ_REQUIRE(after == original);
+        return 0;
+    }
+    const LoadReport back = readSettingsText(after, 0);
+    FUZZ_REQUIRE(back.read.intervals == loaded.read.intervals);
+    FUZZ_REQUIRE(back.read.markedIndexes == std::vector<std::int32_t>{position});
+    FUZZ_REQUIRE(back.read.startIndex == position);
+    FUZZ_REQUIRE(findStarIndexInText(after) == position);
+    FUZZ_REQUIRE(countStars(after) == 1);
+    FUZZ_REQUIRE(!std::filesystem::exists("Nubilo.ini.tmp"));
+    return 0;
+}

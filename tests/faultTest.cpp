@@ -1,0 +1,189 @@
+// Faults around the files: nothing crashes, nothing the user wrote is lost, and the log says
+// what happened.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+
+#include "cycle/cycleState.h"
+#include "settings/settingsFile.h"
+#include "substitute/substituteHost.h"
+#include "testSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+long peakKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+double secondsFor(const std::function<void()>& work) {
+    const auto started = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+}  // namespace
+
+using Faults = ScratchTest;
+
+TEST_F(Faults, SettingsPathIsADirectory) {
+    fs::create_directory("Nubilo.ini");
+    startPlugin(1);
+    EXPECT_EQ(logMessages(),
+              (std::vector<std::string>{
+                  "[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                  "[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written.",
+                  "[Nubilo] Applied weather: Clear"}));
+    runFor(60, 100);
+    EXPECT_EQ(logMessages().size(), 3u);  // no reload pass after pass
+    runFor(1800, 1);
+    EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Clear");
+    EXPECT_TRUE(fs::is_directory("Nubilo.ini"));
+}
+
+TEST_F(Faults, UnreadableFileIsNeitherReadNorReplaced) {
+    writeFile("Nubilo.ini", "Set Rain Time = 7*\n");
+    fs::permissions("Nubilo.ini", fs::perms::none);
+    asUnprivileged([] {
+        startPlugin(1);
+        EXPECT_EQ(logMessages(),
+                  (std::vector<std::string>{
+                      "[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                      "[Nubilo] Weather.ini not found, using defaults.",
+                      "[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written.",
+                      "[Nubilo] Applied weather: Clear"}));
+        runFor(1800, 1);
+        EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Clear");
+    });
+    fs::permissions("Nubilo.ini", fs::perms::owner_read);
+    EXPECT_EQ(readFile("Nubilo.ini"), "Set Rain Time = 7*\n");
+}
+
+TEST_F(Faults, ReadOnlyFolderRunsOnDefaultsWithoutRetryingEveryPass) {
+    writeFile("Weather.txt", "");
+    fs::permissions("Weather.txt", fs::perms::all);
+    fs::permissions(scratch, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                 fs::perms::others_exec);
+    asUnprivileged([] {
+        startPlugin(1);
+        runFor(60, 200);
+        EXPECT_EQ(logMessages(), (std::vector<std::string>{"[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                                                           "[Nubilo] Weather.ini not found, using defaults.",
+                                                           "[Nubilo] ERROR: Could not write default Weather.ini",
+                                                           "[Nubilo] Applied weather: Clear"}));
+        EXPECT_FALSE(fs::exists("Nubilo.ini"));
+    });
+    fs::permissions(scratch, fs::perms::all);
+}
+
+TEST_F(Faults, ReadOnlyFileKeepsItsStarAndTheWeatherStays) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    fs::permissions("Nubilo.ini", fs::perms::owner_read | fs::perms::others_read);
+    asUnprivileged([] {
+        startPlugin(1);
+        runFor(1800, 3);
+        std::vector<std::string> messages = logMessages();
+        ASSERT_EQ(messages.size(), 4u);
+        EXPECT_EQ(messages[3], "[Nubilo] ERROR: Could not update Weather.ini with new star.");
+        EXPECT_EQ(readFile("Nubilo.ini"), defaultSettingsText());
+    });
+}
+
+TEST_F(Faults, UnwritableLogDropsLinesAndTheCycleGoesOn) {
+    for (bool asDirectory : {true, false}) {
+        substituteReset();
+        cycleState = initialCycleState();
+        fs::remove_all("Weather.txt");
+        writeFile("Nubilo.ini", defaultSettingsText());
+        if (asDirectory) {
+            fs::create_directory("Weather.txt");
+            startPlugin(1);
+            runFor(1800, 2);
+        } else {
+            writeFile("Weather.txt", "");
+            fs::permissions("Weather.txt", fs::perms::owner_read | fs::perms::others_read);
+            fs::permissions("Nubilo.ini", fs::perms::all);
+            asUnprivileged([] {
+                startPlugin(1);
+                runFor(1800, 2);
+                EXPECT_EQ(readFile("Weather.txt"), "");
+                EXPECT_EQ(substituteHost.nativeCalls.size(), 8u);
+            });
+        }
+        EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(std::vector<int>(10, 30), 6)) << asDirectory;
+        if (asDirectory) {
+            EXPECT_EQ(substituteHost.nativeCalls.size(), 8u);  // Clear, then Snow
+        }
+    }
+}
+
+TEST_F(Faults, SymbolicLinkStaysAndTheCycleFollowsItsTarget) {
+    fs::create_directory("profiles");
+    writeFile("profiles/winter.ini", defaultSettingsText());
+    fs::create_symlink("profiles/winter.ini", "Nubilo.ini");
+    startPlugin(1);
+    runFor(1800, 1);
+    runFor(1, 1);
+    EXPECT_TRUE(fs::is_symlink("Nubilo.ini"));
+    EXPECT_EQ(readFile("profiles/winter.ini"), canonicalText(std::vector<int>(10, 30), 6));
+    EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Snow");
+    EXPECT_EQ(std::distance(fs::directory_iterator("profiles"), fs::directory_iterator()), 1);
+}
+
+TEST_F(Faults, HugeFilesTakeBoundedTimeAndMemory) {
+    struct Case {
+        const char* what;
+        std::string text;
+        double seconds;
+    };
+    std::string manyLines;
+    while (manyLines.size() < 10u << 20) manyLines += "Set Rain Time = 5 ; filler filler\n";
+    std::string oneLine = "Set Rain Time = 9 ; " + std::string(1u << 20, 'x') + "\n";
+    std::string manyStars = "Set Fog Time = 3" + std::string(1u << 20, '*') + "\n";
+    const Case cases[] = {{"10 MB of lines", manyLines, 5.0}, {"a 1 MB line", oneLine, 1.0}, {"1 MB of marks", manyStars, 1.0}};
+    for (const Case& c : cases) {
+        writeFile("Nubilo.ini", c.text);
+        const long peakBefore = peakKilobytes();
+        std::int32_t startIndex = 0;
+        std::vector<std::int32_t> marked;
+        IntervalMap intervals;
+        const double seconds = secondsFor([&] { intervals = loadSettings(startIndex, marked); });
+        EXPECT_LT(seconds, c.seconds) << c.what;
+        EXPECT_LT(peakKilobytes() - peakBefore, 64 * 1024) << c.what;
+        EXPECT_EQ(intervals.size(), 10u);
+        EXPECT_EQ(readFile("Nubilo.ini").size(), c.text.size()) << c.what;  // usable: left alone
+        std::printf("%s: loaded in %.3f s\n", c.what, seconds);
+    }
+}
+
+TEST_F(Faults, BinaryGarbageNeverStopsTheLoop) {
+    std::mt19937 random(20261208);
+    std::string garbage(4096, '\0');
+    for (char& c : garbage) c = static_cast<char>(random());
+    writeFile("Nubilo.ini", garbage);
+    startPlugin(1);
+    EXPECT_EQ(readFile("Nubilo.ini.bak"), garbage);
+    EXPECT_EQ(readFile("Nubilo.ini"), defaultSettingsText());
+    for (int round = 0; round < 20; ++round) {
+        for (char& c : garbage) c = static_cast<char>(random() % 4 == 0 ? '*' : random());
+        writeFile("Nubilo.ini", garbage);
+        runFor(900, 2);
+    }
+    EXPECT_EQ(substituteHost.passes, 41u);
+}
+
+TEST_F(Faults, ClockJumpsBackAndFarForward) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    runFor(-86400LL * 365, 2);  // set back a year: due at once, then measured from there
+    runFor(1799, 2);
+    runFor(10LL * 365 * 86400, 2);  // ten years on: one step, not a backlog of them
+    runFor(1, 5);
+    const std::vector<std::string> applied = appliedWeathers(logMessages());
+    EXPECT_EQ(applied, (std::vector<std::string>{"Clear", "Snow", "Wind"}));
+}
