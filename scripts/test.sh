@@ -11,6 +11,14 @@ cmake --preset default
 cmake --build --preset default
 ctest --preset default
 
+step "The same tests under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer"
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
+
+step "Bounded fuzzing of the parser, the loader and the star's rewrite"
+bash scripts/fuzz.sh "${NUBILO_FUZZ_SECONDS:-30}"
+
 step "Windows plug-in (MinGW-w64), end-to-end under Wine, player's package"
 cmake --preset win64
 cmake --build --preset win64

@@ -1,5 +1,7 @@
-// An idle pass of the real loop -- file unchanged, interval not due -- allocates nothing, opens
-// no file and makes exactly one file-system query. Counted, not timed, so the result is stable.
+// Tests that watch the plug-in's calls into the C library. An idle pass of the real loop -- file
+// unchanged, interval not due -- allocates nothing, opens no file and makes exactly one
+// file-system query (counted, not timed, so the result is stable); and a file replaced between
+// the opens of one advance is never torn.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +10,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <new>
 
 #include "substitute/substituteHost.h"
@@ -17,6 +21,7 @@ namespace {
 std::atomic<long> allocations{0};
 std::atomic<long> opens{0};
 std::atomic<long> queries{0};
+std::function<void(const char* path, const char* mode)> beforeOpen;
 
 template <typename Fn>
 Fn real(const char* name) {
@@ -37,6 +42,7 @@ void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 extern "C" {
 FILE* fopen(const char* path, const char* mode) {
     ++opens;
+    if (beforeOpen) beforeOpen(path, mode);
     static auto next = real<FILE* (*)(const char*, const char*)>("fopen");
     return next(path, mode);
 }
@@ -99,4 +105,36 @@ TEST_F(IdlePass, AbsentFileCostsOneQueryAndNothingElse) {
     EXPECT_EQ(allocations - allocationsBefore, 0);
     EXPECT_EQ(opens - opensBefore, 0);
     EXPECT_EQ(queries - queriesBefore, 500);
+}
+
+TEST_F(IdlePass, FileReplacedBetweenTheStarLookupAndTheRewriteIsNeverTorn) {
+    struct Case {
+        std::string replacement;
+        bool rewritten;
+    };
+    const Case cases[] = {{"Set Rain Time = 5* ; mine\nSet Fog Time = 5* ; mine\n", false},
+                          {"; edited meanwhile\nSet Wind Time = 12*\n", true}};
+    for (const Case& c : cases) {
+        substituteReset();
+        writeFile("Nubilo.ini", defaultSettingsText());
+        startPlugin(1);
+        int reads = 0;
+        beforeOpen = [&](const char* path, const char* mode) {
+            // The advance reads twice, lookup then validation: replace the file in between.
+            if (std::strcmp(path, "Nubilo.ini") == 0 && mode[0] == 'r' && ++reads == 2) {
+                beforeOpen = nullptr;
+                writeFile("Nubilo.ini", c.replacement);
+            }
+        };
+        runFor(1800, 1);
+        beforeOpen = nullptr;
+        EXPECT_EQ(reads, 2);
+        if (c.rewritten) {
+            EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(std::vector<int>(10, 30), 6));
+            EXPECT_EQ(logMessages().back(), "[Nubilo] Weather.ini updated. New star: Snow");
+        } else {
+            EXPECT_EQ(readFile("Nubilo.ini"), c.replacement);  // two stars: left as the user made it
+        }
+        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.tmp"));
+    }
 }
