@@ -30,26 +30,6 @@ std::string starOn(const char* name) { return "[Nubilo] Weather.ini updated. New
 
 using Advance = ScratchTest;
 
-TEST_F(Advance, WaitsTheWholeIntervalOfTheWeatherShowing) {
-    std::vector<int> minutes(10, 30);
-    minutes[5] = 1;
-    adopt(canonicalText(minutes, 5));
-    advanceAfter(59);
-    EXPECT_TRUE(logMessages().empty());
-    EXPECT_EQ(cycleState.currentPosition, 5);
-    advanceAfter(60);
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{starOn("Snow")}));
-    EXPECT_EQ(cycleState.lastChangeTime, substituteHost.clock);
-}
-
-TEST_F(Advance, StarWrapsFromBlizzardToRain) {
-    adopt(canonicalText(std::vector<int>(10, 30), 9));
-    advanceAfter(1800);
-    EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(std::vector<int>(10, 30), 0));
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{starOn("Rain")}));
-    EXPECT_EQ(cycleState.currentPosition, 0);
-}
-
 TEST_F(Advance, RewriteKeepsLoadedMinutesAndDropsEverythingElse) {
     adopt("; my notes\n"
           "[Other]\n"
@@ -133,24 +113,4 @@ TEST_F(Advance, CustomCycleWrapsFromItsLastEntryWithoutWriting) {
     EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Rain"}));
     EXPECT_EQ(writeTimeOf("Nubilo.ini"), before);
     EXPECT_FALSE(fs::exists("Nubilo.ini.tmp"));
-}
-
-TEST_F(Advance, DeletedFileLogsBothOpenErrorsAndIsNotRecreated) {
-    adopt("Set Rain Time = 1\n");
-    fs::remove("Nubilo.ini");
-    advanceAfter(1800);
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{"[Nubilo] ERROR: Could not open Weather.ini to find star index.",
-                                                       "default is used",
-                                                       "[Nubilo] ERROR: Could not open Weather.ini for validation.",
-                                                       "[Nubilo] Applied weather: Clear"}));
-    EXPECT_FALSE(fs::exists("Nubilo.ini"));
-}
-
-TEST_F(Advance, DirectoryInPlaceOfTheFileIsNeverReplaced) {
-    adopt(defaultSettingsText());
-    fs::remove("Nubilo.ini");
-    fs::create_directory("Nubilo.ini");  // opens for reading on Linux, reads as nothing
-    advanceAfter(1800);
-    EXPECT_TRUE(fs::is_directory("Nubilo.ini"));
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{"default is used", "[Nubilo] Applied weather: Clear"}));
 }

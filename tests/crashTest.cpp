@@ -28,9 +28,11 @@ TEST_F(Crash, KillsAtAnyMomentLeaveTheOldOrTheNewFile) {
     writeFile("Nubilo.ini", canonicalText(oneMinute, 5));
 
     std::mt19937 random(20261208);
-    int insideWrite = 0, afterStart = 0;
+    int insideWrite = 0;
     std::set<std::string> seen;
     for (int kill = 0; kill < kills; ++kill) {
+        int started[2];
+        ASSERT_EQ(pipe(started), 0);
         std::fflush(nullptr);
         pid_t child = fork();
         ASSERT_GE(child, 0);
@@ -41,10 +43,16 @@ TEST_F(Crash, KillsAtAnyMomentLeaveTheOldOrTheNewFile) {
             substituteHost.advancePerPass = 60;
             cycleState = initialCycleState();
             substituteAttach(testModule());
+            substituteRunPasses(1);
+            if (write(started[1], "!", 1) != 1) _exit(2);
             substituteRunPasses(~std::uint64_t{0});
             _exit(0);
         }
-        usleep(static_cast<useconds_t>(random() % 4000));
+        close(started[1]);
+        char signal = 0;
+        ASSERT_EQ(read(started[0], &signal, 1), 1) << "the loop did not start";
+        close(started[0]);
+        usleep(static_cast<useconds_t>(random() % 2000));  // somewhere among the rewrites
         ::kill(child, SIGKILL);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -57,7 +65,6 @@ TEST_F(Crash, KillsAtAnyMomentLeaveTheOldOrTheNewFile) {
             ++insideWrite;  // killed between writing the temporary and renaming it
             fs::remove("Nubilo.ini.tmp");
         }
-        if (fs::exists("Weather.txt") && readFile("Weather.txt").find("New star") != std::string::npos) ++afterStart;
 
         fs::remove("Weather.txt");
         std::int32_t startIndex = 0;
@@ -67,7 +74,7 @@ TEST_F(Crash, KillsAtAnyMomentLeaveTheOldOrTheNewFile) {
         ASSERT_EQ(marked.size(), 1u);
         ASSERT_EQ(readFile("Nubilo.ini"), content);
     }
-    std::printf("%d kills: %d inside a write, %d after at least one rewrite; %zu of the 10 star positions seen\n",
-                kills, insideWrite, afterStart, seen.size());
-    EXPECT_GT(afterStart, kills / 2);  // most kills came while the loop was rewriting for real
+    std::printf("%d kills: %d inside a write (temporary written, not yet renamed); %zu of the 10 star positions seen\n",
+                kills, insideWrite, seen.size());
+    EXPECT_GT(insideWrite, 0);  // the kills did land where a torn file could have come from
 }

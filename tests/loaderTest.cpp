@@ -129,17 +129,6 @@ TEST_F(Loader, UnusableFileStaysWhenNoBackupCanBeWritten) {
                   "[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written."}));
 }
 
-TEST_F(Loader, DirectoryInPlaceOfTheFileIsLeftAlone) {
-    fs::create_directory("Nubilo.ini");
-    expectDefaults(load());
-    EXPECT_TRUE(fs::is_directory("Nubilo.ini"));
-    EXPECT_FALSE(fs::exists("Nubilo.ini.bak"));
-    std::vector<std::string> messages = logMessages();
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back(),
-              "[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written.");
-}
-
 TEST_F(Loader, DefaultWriterReportsAFailedOpen) {
     fs::create_directory("Nubilo.ini");
     writeDefaultSettings();

@@ -198,13 +198,6 @@ TEST_F(MainLoop, DefaultsWrittenDuringAReloadCauseOneMoreReloadThenSettle) {
     EXPECT_EQ(readFile("Nubilo.ini.bak"), "[Settings]\n");
 }
 
-TEST_F(MainLoop, ClockSetBackMakesTheStepDueAtOnce) {
-    writeFile("Nubilo.ini", defaultSettingsText());
-    startPlugin(1);
-    runFor(-3600, 1);
-    EXPECT_EQ(logMessages().back(), newStar("Snow"));
-}
-
 TEST_F(MainLoop, ExceptionsInAPassAreLoggedAndTheLoopGoesOn) {
     writeFile("Nubilo.ini", defaultSettingsText());
     startPlugin(1);

@@ -4,20 +4,6 @@
 #include "settings/settingsText.h"
 #include "testSupport.h"
 
-namespace {
-
-SettingsRead readText(std::string_view text, std::vector<std::string>* rejectedKeys = nullptr) {
-    SettingsRead read;
-    startSettingsRead(read, 0);
-    forEachSettingsLine(text, [&](std::string_view line) {
-        SettingsLine parsed = parseSettingsLine(line);
-        if (!takeSettingsLine(read, parsed) && rejectedKeys != nullptr) rejectedKeys->emplace_back(parsed.key);
-        return true;
-    });
-    return read;
-}
-
-}  // namespace
 
 TEST(SettingsLineKinds, AreDecidedByTheFirstCharacterAndTheFirstEquals) {
     EXPECT_EQ(parseSettingsLine("").kind, LineKind::empty);
@@ -134,8 +120,7 @@ TEST(SettingsTextLines, SplitAtLineFeedsSkippingOneLeadingByteOrderMark) {
 }
 
 TEST(SettingsRead, GathersIntervalsMarksAndStartInFileOrder) {
-    std::vector<std::string> rejected;
-    SettingsRead read = readText(
+    LoadReport report = readSettingsText(
         "Set Rain Time = 45\n"            // before any header: read all the same
         "[Settings]\n"
         "Set Fog Time = 0*\n"             // rejected: contributes no mark
@@ -144,8 +129,8 @@ TEST(SettingsRead, GathersIntervalsMarksAndStartInFileOrder) {
         "Time = abc\n"                    // unknown key, bad value: still reported
         "Time = 20\n"                     // unknown key, good value: silent
         "Set Snow Time = 7*\n",
-        &rejected);
-    EXPECT_EQ(rejected, (std::vector<std::string>{"Set Fog Time", "Time"}));
+        0);
+    const SettingsRead& read = report.read;
     EXPECT_EQ(read.intervals.at("Rain"), 50);
     EXPECT_EQ(read.intervals.at("Fog"), 30);
     EXPECT_EQ(read.intervals.at("Thunder"), 12);
@@ -154,8 +139,10 @@ TEST(SettingsRead, GathersIntervalsMarksAndStartInFileOrder) {
     EXPECT_EQ(read.markedIndexes, (std::vector<std::int32_t>{1, 0, 6}));
     EXPECT_EQ(read.startIndex, 6);  // the last single-star line
     EXPECT_TRUE(read.usableLine);
-    EXPECT_EQ(finishSettingsRead(read), LoadOutcome::customCycle);
-    EXPECT_EQ(invalidValueMessage("Time"), "[Nubilo] Invalid value for key Time, using default.");
+    EXPECT_EQ(report.outcome, LoadOutcome::customCycle);
+    EXPECT_EQ(report.messages, (std::vector<std::string>{"[Nubilo] Invalid value for key Set Fog Time, using default.",
+                                                         "[Nubilo] Invalid value for key Time, using default.",
+                                                         "[Nubilo] Custom weather cycle detected."}));
 }
 
 TEST(SettingsRead, EndsInTheOutcomeTheMarksCallFor) {
@@ -182,12 +169,11 @@ TEST(SettingsRead, EndsInTheOutcomeTheMarksCallFor) {
         {reversed, LoadOutcome::customCycle, 0, {9, 8, 7, 6, 5, 4, 3, 2, 1, 0}, "[Nubilo] Custom weather cycle detected."},
     };
     for (const Case& c : cases) {
-        SettingsRead read = readText(c.text);
-        LoadOutcome outcome = finishSettingsRead(read);
-        EXPECT_EQ(outcome, c.outcome) << c.text;
-        EXPECT_EQ(read.startIndex, c.startIndex) << c.text;
-        EXPECT_EQ(read.markedIndexes, c.marked) << c.text;
-        EXPECT_EQ(outcomeMessage(outcome, read.startIndex), c.message) << c.text;
+        LoadReport report = readSettingsText(c.text, 0);
+        EXPECT_EQ(report.outcome, c.outcome) << c.text;
+        EXPECT_EQ(report.read.startIndex, c.startIndex) << c.text;
+        EXPECT_EQ(report.read.markedIndexes, c.marked) << c.text;
+        EXPECT_EQ(outcomeMessage(report.outcome, report.read.startIndex), c.message) << c.text;
     }
 }
 
