@@ -215,7 +215,6 @@ void substituteNativePush64(std::uint64_t value) {
 
 std::uint64_t* substituteNativeCall() {
     if (substituteHost.failNativeCalls) throw std::runtime_error("substitute host: native call refused");
-    ++substituteHost.nativeCallCount;
     substituteHost.resultSlot = 0xFFFFFFFFFFFFFFFFull;  // only the hash native has a result worth reading
     if (substituteHost.pendingHash == nativeGetHashKey && substituteHost.pendingArgs > 0) {
         const char* name = reinterpret_cast<const char*>(substituteHost.pendingFirstArg);

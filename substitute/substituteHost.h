@@ -47,7 +47,6 @@ struct SubstituteHost {
     bool recordNatives = true;
     bool failNativeCalls = false;       // make nativeCall throw, to test the plug-in's containment
     std::uint64_t advancePerPass = 0;   // seconds the clock moves at every scriptWait
-    std::uint64_t nativeCallCount = 0;
     // The native call being put together.
     std::uint64_t pendingHash = 0;
     std::uint64_t pendingFirstArg = 0;

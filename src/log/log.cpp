@@ -7,6 +7,9 @@
 
 const std::string logFileName = "Weather.txt";
 
+namespace {
+
+// "YYYY-MM-DD HH:MM:SS" in local time; false when the time cannot be converted.
 bool formatLogTime(long long seconds, char (&buffer)[100]) noexcept {
     std::time_t time = static_cast<std::time_t>(seconds);
     std::tm local{};
@@ -17,6 +20,8 @@ bool formatLogTime(long long seconds, char (&buffer)[100]) noexcept {
 #endif
     return std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local) != 0;
 }
+
+}  // namespace
 
 void writeLog(const std::string& message) noexcept {
     // Text mode: the line end reaches the file as CR LF on Windows.

@@ -8,6 +8,3 @@ extern const std::string logFileName;
 
 void writeLog(const std::string& message) noexcept;
 void clearLog() noexcept;
-
-// "YYYY-MM-DD HH:MM:SS" in local time; false when the time cannot be converted.
-bool formatLogTime(long long seconds, char (&buffer)[100]) noexcept;

@@ -56,6 +56,41 @@ ValueVerdict readMinutes(std::string_view valuePart, std::int32_t& minutes) {
     return ValueVerdict::valid;
 }
 
+void startSettingsRead(SettingsRead& read, std::int32_t startIndex) {
+    read.intervals.clear();
+    for (const WeatherEntry& entry : weatherCatalogue) read.intervals[entry.displayName] = defaultMinutes;
+    read.markedIndexes.clear();
+    read.startIndex = startIndex;
+    read.usableLine = false;
+}
+
+// Takes one parsed line into the read; false when the line's value was rejected.
+bool takeSettingsLine(SettingsRead& read, const SettingsLine& line) {
+    if (line.kind != LineKind::setting) return true;
+    // The value is judged before the key, so an unknown key with a bad value is reported too.
+    if (line.verdict != ValueVerdict::valid) return false;
+    if (line.catalogueIndex < 0) return true;
+    const WeatherEntry& entry = weatherCatalogue[static_cast<std::size_t>(line.catalogueIndex)];
+    read.intervals[entry.displayName] = line.minutes;
+    if (line.markCount > 0) read.markedIndexes.push_back(line.catalogueIndex);
+    if (line.markCount == 1) read.startIndex = line.catalogueIndex;
+    read.usableLine = true;
+    return true;
+}
+
+// Which outcome the read ends in, with that outcome's start-index fallback applied.
+LoadOutcome finishSettingsRead(SettingsRead& read) {
+    if (!read.usableLine) {
+        read.startIndex = defaultStartIndex;
+        return LoadOutcome::noUsableLine;
+    }
+    if (read.markedIndexes.empty()) {
+        read.startIndex = defaultStartIndex;
+        return LoadOutcome::noMark;
+    }
+    return read.markedIndexes.size() == 1 ? LoadOutcome::singleMark : LoadOutcome::customCycle;
+}
+
 }  // namespace
 
 SettingsLine parseSettingsLine(std::string_view line) {
@@ -79,44 +114,10 @@ SettingsLine parseSettingsLine(std::string_view line) {
     parsed.key = trimWhitespace(line.substr(0, equals));
     std::string_view valuePart = line.substr(equals + 1);
     valuePart = valuePart.substr(0, valuePart.find(';'));
-    parsed.valuePart = valuePart;
     parsed.markCount = static_cast<int>(std::count(valuePart.begin(), valuePart.end(), '*'));
     parsed.verdict = readMinutes(valuePart, parsed.minutes);
     parsed.catalogueIndex = recognisedKeyIndex(parsed.key);
     return parsed;
-}
-
-void startSettingsRead(SettingsRead& read, std::int32_t startIndex) {
-    read.intervals.clear();
-    for (const WeatherEntry& entry : weatherCatalogue) read.intervals[entry.displayName] = defaultMinutes;
-    read.markedIndexes.clear();
-    read.startIndex = startIndex;
-    read.usableLine = false;
-}
-
-bool takeSettingsLine(SettingsRead& read, const SettingsLine& line) {
-    if (line.kind != LineKind::setting) return true;
-    // The value is judged before the key, so an unknown key with a bad value is reported too.
-    if (line.verdict != ValueVerdict::valid) return false;
-    if (line.catalogueIndex < 0) return true;
-    const WeatherEntry& entry = weatherCatalogue[static_cast<std::size_t>(line.catalogueIndex)];
-    read.intervals[entry.displayName] = line.minutes;
-    if (line.markCount > 0) read.markedIndexes.push_back(line.catalogueIndex);
-    if (line.markCount == 1) read.startIndex = line.catalogueIndex;
-    read.usableLine = true;
-    return true;
-}
-
-LoadOutcome finishSettingsRead(SettingsRead& read) {
-    if (!read.usableLine) {
-        read.startIndex = defaultStartIndex;
-        return LoadOutcome::noUsableLine;
-    }
-    if (read.markedIndexes.empty()) {
-        read.startIndex = defaultStartIndex;
-        return LoadOutcome::noMark;
-    }
-    return read.markedIndexes.size() == 1 ? LoadOutcome::singleMark : LoadOutcome::customCycle;
 }
 
 std::string invalidValueMessage(std::string_view key) {
@@ -150,22 +151,17 @@ LoadReport readSettingsText(std::string_view text, std::int32_t startIndex) {
     return report;
 }
 
-bool takeStarLine(StarScan& scan, const SettingsLine& line) {
-    if (line.kind != LineKind::setting || line.catalogueIndex < 0 || line.starsOnLine == 0) return true;
-    if (scan.found == -1) {
-        scan.found = line.catalogueIndex;
-        return true;
-    }
-    scan.ambiguous = true;
-    return false;
-}
-
-std::int32_t starIndexOf(const StarScan& scan) { return scan.ambiguous ? -1 : scan.found; }
-
 std::int32_t findStarIndexInText(std::string_view text) {
-    StarScan scan;
-    forEachSettingsLine(text, [&](std::string_view line) { return takeStarLine(scan, parseSettingsLine(line)); });
-    return starIndexOf(scan);
+    std::int32_t found = -1;
+    bool ambiguous = false;
+    forEachSettingsLine(text, [&](std::string_view line) {
+        const SettingsLine parsed = parseSettingsLine(line);
+        if (parsed.kind != LineKind::setting || parsed.catalogueIndex < 0 || parsed.starsOnLine == 0) return true;
+        ambiguous = found != -1;  // a second starred line settles it: none
+        found = parsed.catalogueIndex;
+        return !ambiguous;
+    });
+    return ambiguous ? -1 : found;
 }
 
 std::size_t countStars(std::string_view text) {

@@ -28,7 +28,6 @@ enum class ValueVerdict {
 struct SettingsLine {
     LineKind kind = LineKind::empty;
     std::string_view key;        // trimmed text before the first '='
-    std::string_view valuePart;  // text after the first '=', before any inline comment, marks still in
     ValueVerdict verdict = ValueVerdict::noDigits;
     std::int32_t minutes = 0;         // meaningful when verdict is valid
     int markCount = 0;                // '*' in the value part before the inline comment
@@ -73,15 +72,6 @@ struct SettingsRead {
 
 enum class LoadOutcome { noUsableLine, noMark, singleMark, customCycle };
 
-void startSettingsRead(SettingsRead& read, std::int32_t startIndex);
-
-// Takes one parsed line into the read. Returns false when the line's value was rejected: the
-// caller reports it with invalidValueMessage.
-bool takeSettingsLine(SettingsRead& read, const SettingsLine& line);
-
-// Which outcome the read ends in; applies the start-index fallback of that outcome.
-LoadOutcome finishSettingsRead(SettingsRead& read);
-
 std::string invalidValueMessage(std::string_view key);
 
 // The loader's closing log line for an outcome with a usable line; empty for noUsableLine.
@@ -100,16 +90,9 @@ LoadReport readSettingsText(std::string_view text, std::int32_t startIndex);
 
 // The star lookup: the catalogue index of the one setting line with a recognised key and a '*'
 // anywhere on it, -1 for none or for two and more.
-struct StarScan {
-    std::int32_t found = -1;
-    bool ambiguous = false;
-};
-
-// Returns false once the scan has its answer (a second starred line).
-bool takeStarLine(StarScan& scan, const SettingsLine& line);
-std::int32_t starIndexOf(const StarScan& scan);
-
 std::int32_t findStarIndexInText(std::string_view text);
+
+// Every '*' in the text, on lines of every kind.
 std::size_t countStars(std::string_view text);
 
 // The canonical layout, with '\n' line ends (text mode makes them CR LF on Windows).
