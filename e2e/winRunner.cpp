@@ -209,6 +209,25 @@ int main(int argc, char** argv) {
     CHECK(readFile("Nubilo.ini") == custom);
     CHECK(writeTimeOf("Nubilo.ini") == customTime);
 
+    // A file held open without delete sharing (an editor, say) cannot be renamed over: the star is
+    // rewritten in place instead, and the reload follows as usual.
+    Sleep(20);
+    writeFile("Nubilo.ini", settingsText(9));
+    CHECK(substituteRunPasses(1));  // reload: Blizzard
+    HANDLE held = CreateFileA("Nubilo.ini", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    CHECK(held != INVALID_HANDLE_VALUE);
+    host.clock += 1800;
+    CHECK(substituteRunPasses(1));
+    CHECK(readFile("Nubilo.ini") == settingsText(0));
+    CHECK(!fs::exists("Nubilo.ini.tmp"));
+    CloseHandle(held);
+    CHECK(substituteRunPasses(1));
+    messages = logMessages();
+    CHECK(messages.size() == 16 && messages[13] == "[Nubilo] Weather.ini updated. New star: Rain" &&
+          messages[14] == "[Nubilo] single index at 0." && messages[15] == "[Nubilo] Applied weather: Rain");
+    const std::string custom2 = readFile("Nubilo.ini");
+
     // Keyboard messages and thread attach/detach change nothing.
     const std::size_t events = host.events.size();
     const std::size_t calls = host.nativeCalls.size();
@@ -222,7 +241,7 @@ int main(int argc, char** argv) {
     CHECK(host.events.size() == events);
     CHECK(host.nativeCalls.size() == calls);
     CHECK(readFile("Weather.txt") == log);
-    CHECK(readFile("Nubilo.ini") == custom);
+    CHECK(readFile("Nubilo.ini") == custom2);
 
     // Unload: the script first, then the same keyboard callback.
     CHECK(FreeLibrary(module) != 0);

@@ -99,10 +99,14 @@ void switchToScript() {
 #ifdef _WIN32
     if (fibre.hostFibre == nullptr) {
         fibre.hostFibre = ConvertThreadToFiber(nullptr);
+#ifdef __GNUC__
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Warray-bounds"  // MinGW's inline reading of the fibre pointer
+#endif
         if (fibre.hostFibre == nullptr) fibre.hostFibre = GetCurrentFiber();
+#ifdef __GNUC__
 #pragma GCC diagnostic pop
+#endif
     }
     if (!fibre.started) {
         fibre.scriptFibre = CreateFiber(scriptStackSize, scriptFibreStart, nullptr);

@@ -55,7 +55,10 @@ std::string durationText(std::int64_t seconds) {
     std::string text;
     if (seconds >= 3600) text += std::to_string(seconds / 3600) + "h ";
     if (seconds >= 60) text += std::to_string(seconds / 60 % 60) + "m";
-    if (seconds % 60 != 0 || seconds < 60) text += (text.empty() ? "" : " ") + std::to_string(seconds % 60) + "s";
+    if (seconds % 60 != 0 || seconds < 60) {
+        if (!text.empty()) text += ' ';
+        text += std::to_string(seconds % 60) + "s";
+    }
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
 }
