@@ -154,13 +154,15 @@ TEST_F(Faults, HugeFilesTakeBoundedTimeAndMemory) {
                           {"10 MB of rejected lines", manyRejected, 60.0}};
     for (const Case& c : cases) {
         writeFile("Nubilo.ini", c.text);
-        const long peakBefore = peakKilobytes();
+        [[maybe_unused]] const long peakBefore = peakKilobytes();
         std::int32_t startIndex = 0;
         std::vector<std::int32_t> marked;
         IntervalMap intervals;
         const double seconds = secondsFor([&] { intervals = loadSettings(startIndex, marked); });
         EXPECT_LT(seconds, c.seconds) << c.what;
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's quarantine keeps freed memory resident on purpose
         EXPECT_LT(peakKilobytes() - peakBefore, 64 * 1024) << c.what;
+#endif
         EXPECT_EQ(intervals.size(), 10u);
         EXPECT_EQ(readFile("Nubilo.ini").size(), c.text.size()) << c.what;  // usable: left alone
         std::printf("%s: loaded in %.3f s\n", c.what, seconds);

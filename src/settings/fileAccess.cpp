@@ -27,6 +27,9 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
         return result;
     }
     result.opened = true;
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
+    if (!error && size < (std::uintmax_t{1} << 31)) content.reserve(static_cast<std::size_t>(size));  // one allocation
     char chunk[1 << 16];
     for (;;) {
         std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
