@@ -123,6 +123,19 @@ bool appliedAs(std::size_t first, const char* gameName, std::uint64_t windBits) 
 
 DWORD WINAPI idleThread(void*) { return 0; }
 
+// A string of the file's version resource, as Explorer's Details tab shows it.
+std::string versionString(const fs::path& file, const char* name) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(file.wstring().c_str(), &ignored);
+    std::vector<char> data(size);
+    if (size == 0 || !GetFileVersionInfoW(file.wstring().c_str(), 0, size, data.data())) return {};
+    void* value = nullptr;
+    UINT length = 0;
+    const std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueA(data.data(), path.c_str(), &value, &length) || length == 0) return {};
+    return static_cast<const char*>(value);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -136,6 +149,11 @@ int main(int argc, char** argv) {
     fs::create_directories(work);
     fs::current_path(work);  // the game's folder: the plug-in's files land here
     substituteReset(1700000000);
+
+    CHECK(versionString(plugin, "ProductName") == "Nubilo");
+    CHECK(versionString(plugin, "FileVersion") == NUBILO_VERSION);
+    CHECK(versionString(plugin, "OriginalFilename") == "Nubilo.asi");
+    CHECK(!versionString(plugin, "FileDescription").empty());
 
     HMODULE module = LoadLibraryW(plugin.wstring().c_str());
     CHECK(module != nullptr);
