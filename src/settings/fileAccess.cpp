@@ -27,15 +27,17 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
         return result;
     }
     result.opened = true;
+    // Straight into the string, sized from the file: no big buffer on the script fibre's stack.
     std::error_code error;
     const auto size = fs::file_size(path, error);
-    if (!error && size < (std::uintmax_t{1} << 31)) content.reserve(static_cast<std::size_t>(size));  // one allocation
-    char chunk[1 << 16];
+    content.resize(!error && size < (std::uintmax_t{1} << 31) ? static_cast<std::size_t>(size) + 1 : 4096);
+    std::size_t used = 0;
     for (;;) {
-        std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
-        content.append(chunk, got);
-        if (got < sizeof chunk) break;
+        used += std::fread(content.data() + used, 1, content.size() - used, file);
+        if (used < content.size()) break;  // the end, or an error
+        content.resize(content.size() * 2);
     }
+    content.resize(used);
     result.readError = std::ferror(file) != 0;
     std::fclose(file);
     return result;
