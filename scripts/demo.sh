@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and shows a day of the weather cycle on the plug-in's defaults.
+# Builds the Linux targets (plug-in core, tool, tests) and shows a day of the weather cycle on
+# the plug-in's defaults.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-tools.sh >/dev/null
