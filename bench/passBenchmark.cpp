@@ -99,6 +99,7 @@ void loadDefaultFile(benchmark::State& state) {
 std::map<std::string, double> nanoseconds;
 
 struct RecordingReporter : benchmark::ConsoleReporter {
+    RecordingReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         // With repetitions, the median stands for the benchmark.
         for (const Run& run : runs)

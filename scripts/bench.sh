@@ -5,5 +5,5 @@ cd "$(dirname "$0")/.."
 bash scripts/install-tools.sh >/dev/null
 cmake --preset bench >/dev/null
 cmake --build --preset bench >/dev/null
-./build/bench/bench/nubiloBenchmarks --benchmark_color=false --benchmark_repetitions=5 \
+./build/bench/bench/nubiloBenchmarks --benchmark_repetitions=5 \
   --benchmark_report_aggregates_only=true "$@"
