@@ -92,6 +92,8 @@ TEST_F(Tool, CheckNamesEveryVerdict) {
     EXPECT_EQ(invalid.status, 1);
     for (const char* part : {
              "line 2: rejected value for \"Set Rain Time\": out of 1..1440; the line counts for nothing",
+             "line 3: rejected value for \"Set Thunder Time\": out of 1..1440; the line and its 1 mark count for "
+             "nothing; star lookup sees a \"*\"\n",
              "line 5: rejected value for \"Set Dust Storms Time\": no digits",
              "line 7: rejected value for \"Set Clear Time\": beyond 32 bits",
              "line 10: rejected value for \"Set Snowlight Time\": out of 1..1440; the line counts for nothing; star "

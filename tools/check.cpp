@@ -65,6 +65,8 @@ const char* rejection(ValueVerdict verdict) {
     return "valid";
 }
 
+std::string marksText(int count) { return std::to_string(count) + (count == 1 ? " mark" : " marks"); }
+
 std::string lineVerdict(const SettingsLine& line) {
     std::string verdict;
     switch (line.kind) {
@@ -76,9 +78,10 @@ std::string lineVerdict(const SettingsLine& line) {
     }
     const std::string key(line.key);
     if (line.verdict != ValueVerdict::valid) {
-        verdict = "rejected value for \"" + key + "\": " + rejection(line.verdict) + "; the line counts for nothing";
+        verdict = "rejected value for \"" + key + "\": " + rejection(line.verdict) + "; the line" +
+                  (line.markCount > 0 ? " and its " + marksText(line.markCount) + " count" : " counts") + " for nothing";
     } else if (line.catalogueIndex < 0) {
-        verdict = "unknown key \"" + key + "\", ignored";
+        verdict = "unknown key \"" + key + "\", ignored" + (line.markCount > 0 ? " with its " + marksText(line.markCount) : "");
     } else {
         verdict = "setting " + nameOf(line.catalogueIndex) + " = " + std::to_string(line.minutes) + " minutes";
         if (line.markCount == 1) verdict += "; 1 mark: carries the star";
