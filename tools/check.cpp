@@ -109,13 +109,7 @@ std::string cycleSummary(const CheckReport& report) {
     const SettingsRead& read = report.load.read;
     if (report.wouldReplace) return "after the defaults are written: catalogue order from Clear";
     if (read.markedIndexes.size() >= 2) {
-        std::size_t start = 0;
-        for (std::size_t i = 0; i < read.markedIndexes.size(); ++i) {
-            if (read.markedIndexes[i] == read.startIndex) {
-                start = i;
-                break;
-            }
-        }
+        const std::size_t start = customStartPosition(read.markedIndexes, read.startIndex);
         return "custom cycle " + arrowList(read.markedIndexes) + ", in memory only; starts with " +
                nameOf(read.markedIndexes[start]) + " (position " + std::to_string(start + 1) + ")";
     }
@@ -261,13 +255,8 @@ int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     for (const std::string& line : report.logLines) out << "  " << line << "\n";
     const std::int32_t first =
         report.wouldReplace ? defaultStartIndex
-        : read.markedIndexes.size() >= 2
-            ? [&] {
-                  for (std::int32_t index : read.markedIndexes)
-                      if (index == read.startIndex) return index;
-                  return read.markedIndexes[0];
-              }()
-            : read.startIndex;
+        : read.markedIndexes.size() >= 2 ? read.markedIndexes[customStartPosition(read.markedIndexes, read.startIndex)]
+                                         : read.startIndex;
     out << "  [Nubilo] Applied weather: " << nameOf(first) << "\n";
 
     if (report.wouldReplace) {

@@ -11,6 +11,7 @@
 #include "log/log.h"
 #include "settings/fileAccess.h"
 #include "settings/settingsFile.h"
+#include "settings/settingsText.h"
 #include "weather/applyWeather.h"
 
 namespace {
@@ -41,13 +42,7 @@ void adoptSettings() {
     } else {
         state.customCycle = std::move(markedIndexes);
         state.customActive = true;
-        state.currentPosition = 0;
-        for (std::size_t i = 0; i < state.customCycle.size(); ++i) {
-            if (state.customCycle[i] == startIndex) {
-                state.currentPosition = static_cast<std::int32_t>(i);
-                break;
-            }
-        }
+        state.currentPosition = static_cast<std::int32_t>(customStartPosition(state.customCycle, startIndex));
         apply = state.customCycle[static_cast<std::size_t>(state.currentPosition)];
     }
     applyWeather(state.workingCatalogue[static_cast<std::size_t>(apply)].gameName);

@@ -11,12 +11,6 @@ const std::string settingsBackupPath = "Nubilo.ini.bak";
 
 namespace {
 
-IntervalMap defaultIntervals() {
-    IntervalMap intervals;
-    for (const WeatherEntry& entry : weatherCatalogue) intervals[entry.displayName] = defaultMinutes;
-    return intervals;
-}
-
 // A file that is there but gives nothing usable is the user's work: keep a copy before the
 // defaults go over it, and leave it alone when no copy can be made.
 void backUpThenWriteDefaults() {

@@ -57,8 +57,7 @@ ValueVerdict readMinutes(std::string_view valuePart, std::int32_t& minutes) {
 }
 
 void startSettingsRead(SettingsRead& read, std::int32_t startIndex) {
-    read.intervals.clear();
-    for (const WeatherEntry& entry : weatherCatalogue) read.intervals[entry.displayName] = defaultMinutes;
+    read.intervals = defaultIntervals();
     read.markedIndexes.clear();
     read.startIndex = startIndex;
     read.usableLine = false;
@@ -92,6 +91,18 @@ LoadOutcome finishSettingsRead(SettingsRead& read) {
 }
 
 }  // namespace
+
+IntervalMap defaultIntervals() {
+    IntervalMap intervals;
+    for (const WeatherEntry& entry : weatherCatalogue) intervals[entry.displayName] = defaultMinutes;
+    return intervals;
+}
+
+std::size_t customStartPosition(const std::vector<std::int32_t>& customCycle, std::int32_t startIndex) {
+    for (std::size_t i = 0; i < customCycle.size(); ++i)
+        if (customCycle[i] == startIndex) return i;
+    return 0;
+}
 
 SettingsLine parseSettingsLine(std::string_view line) {
     SettingsLine parsed;

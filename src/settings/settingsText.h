@@ -72,6 +72,12 @@ struct SettingsRead {
 
 enum class LoadOutcome { noUsableLine, noMark, singleMark, customCycle };
 
+// Every weather at the default 30 minutes.
+IntervalMap defaultIntervals();
+
+// Where a custom cycle starts: the first position holding the start index, else 0.
+std::size_t customStartPosition(const std::vector<std::int32_t>& customCycle, std::int32_t startIndex);
+
 std::string invalidValueMessage(std::string_view key);
 
 // The loader's closing log line for an outcome with a usable line; empty for noUsableLine.
