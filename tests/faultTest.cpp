@@ -55,7 +55,7 @@ TEST_F(Faults, UnreadableFileIsNeitherReadNorReplaced) {
                   (std::vector<std::string>{
                       "[Nubilo] Nubilo.ASI started. Adjusting Weather...",
                       "[Nubilo] Weather.ini not found, using defaults.",
-                      "[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written.",
+                      "[Nubilo] ERROR: Could not write default Weather.ini",
                       "[Nubilo] Applied weather: Clear"}));
         runFor(1800, 1);
         EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Clear");

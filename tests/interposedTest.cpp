@@ -107,13 +107,13 @@ TEST_F(IdlePass, AbsentFileCostsOneQueryAndNothingElse) {
     EXPECT_EQ(queries - queriesBefore, 500);
 }
 
-TEST_F(IdlePass, FileReplacedBetweenTheStarLookupAndTheRewriteIsNeverTorn) {
+TEST_F(IdlePass, FileSavedBetweenTheStarLookupAndTheRewriteIsKeptAndReloaded) {
     struct Case {
         std::string replacement;
-        bool rewritten;
+        const char* applied;  // on the pass after, which reloads the saved file
     };
-    const Case cases[] = {{"Set Rain Time = 5* ; mine\nSet Fog Time = 5* ; mine\n", false},
-                          {"; edited meanwhile\nSet Wind Time = 12*\n", true}};
+    const Case cases[] = {{"Set Rain Time = 5* ; mine\nSet Fog Time = 5* ; mine\n", "Fog"},
+                          {"; edited meanwhile\nSet Wind Time = 12*\n", "Wind"}};
     for (const Case& c : cases) {
         substituteReset();
         writeFile("Nubilo.ini", defaultSettingsText());
@@ -129,12 +129,12 @@ TEST_F(IdlePass, FileReplacedBetweenTheStarLookupAndTheRewriteIsNeverTorn) {
         runFor(1800, 1);
         beforeOpen = nullptr;
         EXPECT_EQ(reads, 2);
-        if (c.rewritten) {
-            EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(std::vector<int>(10, 30), 6));
-            EXPECT_EQ(logMessages().back(), "[Nubilo] Weather.ini updated. New star: Snow");
-        } else {
-            EXPECT_EQ(readFile("Nubilo.ini"), c.replacement);  // two stars: left as the user made it
-        }
+        // The rewrite would carry minutes loaded from the old file: the player's save stays.
+        EXPECT_EQ(readFile("Nubilo.ini"), c.replacement);
+        EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Clear");
         EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.tmp"));
+        runFor(1, 1);
+        EXPECT_EQ(logMessages().back(), std::string("[Nubilo] Applied weather: ") + c.applied);
+        EXPECT_EQ(readFile("Nubilo.ini"), c.replacement);
     }
 }

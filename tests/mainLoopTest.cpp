@@ -185,10 +185,23 @@ TEST_F(MainLoop, SavingReturnsACustomCycleToItsStar) {
     EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Rain", "Snow", "Fog", "Rain"}));
 }
 
-TEST_F(MainLoop, DefaultsWrittenDuringAReloadCauseOneMoreReloadThenSettle) {
+TEST_F(MainLoop, AnUnusableFileSeenOnAReloadIsReplacedOnlyOnceItHasSettled) {
     writeFile("Nubilo.ini", defaultSettingsText());
     startPlugin(1);
+    // An editor's save truncates first: while the file may still be written, nothing is replaced,
+    // nothing is logged and the cycle keeps its state.
+    writeFile("Nubilo.ini", "");
+    runFor(1, 1);
     writeFile("Nubilo.ini", "[Settings]\n");
+    runFor(1, 3);
+    runFor(1, 3);
+    EXPECT_EQ(logMessages().size(), 3u);
+    EXPECT_EQ(readFile("Nubilo.ini"), "[Settings]\n");
+    EXPECT_FALSE(fs::exists("Nubilo.ini.bak"));
+    EXPECT_TRUE(cycleState.settling);
+    EXPECT_EQ(cycleState.currentPosition, 5);
+    // Two seconds unchanged since the last change: backup, defaults, and one more reload of
+    // those defaults, after which the file is stable.
     runFor(1, 1);
     runFor(1, 5);
     EXPECT_EQ(newSince(logMessages(), 3),
@@ -220,7 +233,7 @@ TEST_F(MainLoop, AFailingFileQueryCountsAsUnchanged) {
               (std::vector<std::string>{
                   "[Nubilo] Nubilo.ASI started. Adjusting Weather...",
                   "[Nubilo] Weather.ini not found, using defaults.",
-                  "[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written.",
+                  "[Nubilo] ERROR: Could not write default Weather.ini",
                   "[Nubilo] Applied weather: Clear"}));
     runFor(60, 30);
     EXPECT_EQ(logMessages().size(), 4u);
@@ -236,16 +249,19 @@ TEST_F(MainLoop, PositionLeftPastTheCustomCycleIsTakenModuloItsLength) {
     startPlugin(1);
     ASSERT_EQ(cycleState.customCycle, (std::vector<std::int32_t>{0, 4, 6}));
     ASSERT_EQ(cycleState.currentPosition, 2);
-    // An edit the poll cannot see (its old last-write time restored): one starred setting line,
-    // two stars in all, so the star road stores a catalogue index and no rewrite follows.
+    // An edit the poll cannot see (its old last-write time restored, its size the same): one
+    // starred setting line, two stars in all, so the star road stores a catalogue index and no
+    // rewrite follows.
     const std::int64_t seen = writeTimeOf("Nubilo.ini");
-    writeFile("Nubilo.ini", "Set Wind Time = 1* ; *\n");
+    const std::size_t size = readFile("Nubilo.ini").size();
+    auto sameSize = [&](std::string text) { return text + ";" + std::string(size - text.size() - 2, 'x') + "\n"; };
+    writeFile("Nubilo.ini", sameSize("Set Wind Time = 1* ; *\n"));
     setWriteTime("Nubilo.ini", seen);
     runFor(180, 1);
     EXPECT_EQ(cycleState.currentPosition, 8);  // past the end of a cycle of three
     EXPECT_EQ(currentCatalogueIndex(cycleState), 6);  // 8 modulo 3: Snow, whose 3 minutes count
 
-    writeFile("Nubilo.ini", "Set Rain Time = 1*\nSet Fog Time = 1*\n");
+    writeFile("Nubilo.ini", sameSize("Set Rain Time = 1*\nSet Fog Time = 1*\n"));
     setWriteTime("Nubilo.ini", seen);
     runFor(179, 1);
     EXPECT_EQ(cycleState.currentPosition, 8);

@@ -58,11 +58,18 @@ bool validateSettings() {
 
 void updateSettingsStar(const IntervalMap& intervals, const std::vector<WeatherEntry>& weathers) {
     if (!validateSettings()) return;
-    const std::int32_t star = cycleState.currentPosition;
+    const CycleState& state = cycleState;
+    const std::int32_t star = state.currentPosition;
     if (star < 0 || static_cast<std::size_t>(star) >= weathers.size()) return;
-    if (!replaceFileContent(settingsPath, canonicalSettingsText(intervals, weathers, star), false)) {
-        writeLog("[Nubilo] ERROR: Could not update Weather.ini with new star.");
-        return;
+    // The minutes written come from the last load: write them only over the file that load read.
+    // A file saved since, or one still settling, is the player's; the next pass reloads it.
+    if (state.settling) return;
+    FileIdentity loaded;
+    if (state.settingsSize >= 0) loaded = {true, state.settingsWriteTime, state.settingsSize};
+    switch (replaceFileContentIf(settingsPath, canonicalSettingsText(intervals, weathers, star), false, loaded)) {
+        case ReplaceOutcome::written: break;
+        case ReplaceOutcome::changedMeanwhile: return;
+        case ReplaceOutcome::failed: writeLog("[Nubilo] ERROR: Could not update Weather.ini with new star."); return;
     }
     writeLog("[Nubilo] Weather.ini updated. New star: " + weathers[static_cast<std::size_t>(star)].displayName);
 }

@@ -14,7 +14,15 @@ struct CycleState {
     std::vector<std::int32_t> customCycle;
     bool customActive = false;
     std::int64_t settingsWriteTime = 0;  // last-write time the main loop last saw; 0 for none
+    std::int64_t settingsSize = -1;      // the size seen with it; -1 for none
+    // An unusable file seen on a reload is left alone until it has stayed the same this long:
+    // an editor's save truncates the file first and writes it a moment later.
+    bool settling = false;
+    std::int64_t settlingSince = 0;      // clock reading when the file last changed while settling
 };
+
+// Seconds an unusable file must stay unchanged before it is backed up and replaced.
+constexpr std::int64_t settleSeconds = 2;
 
 extern CycleState cycleState;
 

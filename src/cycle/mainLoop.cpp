@@ -24,15 +24,27 @@ void logFailure(const char* what) noexcept {
     }
 }
 
+// The identity the change poll compares against from now on.
+void rememberSettingsIdentity(const FileIdentity& identity) {
+    cycleState.settingsWriteTime = identity.exists ? identity.writeTime : 0;
+    cycleState.settingsSize = identity.exists ? identity.size : -1;
+}
+
 }  // namespace
 
-void adoptSettings() {
+SettingsLoad adoptSettings(UnusableFile unusable) {
     CycleState& state = cycleState;
     std::int32_t startIndex = 0;
     std::vector<std::int32_t> markedIndexes;
-    state.intervals = loadSettings(startIndex, markedIndexes);
+    SettingsLoad load;
+    IntervalMap intervals = loadSettings(startIndex, markedIndexes, unusable, load);
+    // What the next rewrite may replace: the file this load read, as it was before the read.
+    if (load.read.exists) rememberSettingsIdentity(load.read);
+    if (load.deferred) return load;
+    state.intervals = std::move(intervals);
     state.workingCatalogue = weatherCatalogue;
     state.lastChangeTime = currentTime();
+    state.settling = false;
     std::int32_t apply = startIndex;
     if (markedIndexes.size() < 2) {
         // One mark only says where the catalogue order starts.
@@ -46,16 +58,23 @@ void adoptSettings() {
         apply = state.customCycle[static_cast<std::size_t>(state.currentPosition)];
     }
     applyWeather(state.workingCatalogue[static_cast<std::size_t>(apply)].gameName);
+    return load;
 }
 
 void startCycle() noexcept {
     try {
         clearLog();
         writeLog("[Nubilo] Nubilo.ASI started. Adjusting Weather...");
-        adoptSettings();
-        // Read after the load, so a default file written just now is no change.
-        std::int64_t writeTime = 0;
-        cycleState.settingsWriteTime = queryWriteTime(settingsPath.c_str(), writeTime) ? writeTime : 0;
+        const SettingsLoad load = adoptSettings(UnusableFile::replace);
+        // The file as the loader read it (or as its own default write left it): a save that
+        // lands after the read is then a change for the first pass.
+        if (load.wroteDefaults) {
+            rememberSettingsIdentity(load.written);
+        } else if (!load.read.exists) {
+            FileIdentity file;  // there but unreadable, or absent: as the poll will see it
+            queryFileIdentity(settingsPath.c_str(), file);
+            rememberSettingsIdentity(file);
+        }
     } catch (const std::exception& error) {
         logFailure(error.what());
     } catch (...) {
@@ -63,14 +82,33 @@ void startCycle() noexcept {
     }
 }
 
+namespace {
+
+void reload(UnusableFile unusable) {
+    CycleState& state = cycleState;
+    if (adoptSettings(unusable).deferred) {
+        state.settling = true;
+        state.settlingSince = currentTime();
+        return;
+    }
+    state.lastChangeTime = currentTime();
+}
+
+}  // namespace
+
 void runCyclePass() noexcept {
     try {
+        CycleState& state = cycleState;
         // Absent, or not queryable (access refused, say): unchanged for this pass.
-        std::int64_t writeTime = 0;
-        if (queryWriteTime(settingsPath.c_str(), writeTime) && writeTime != cycleState.settingsWriteTime) {
-            cycleState.settingsWriteTime = writeTime;
-            adoptSettings();
-            cycleState.lastChangeTime = currentTime();
+        FileIdentity file;
+        if (queryFileIdentity(settingsPath.c_str(), file)) {
+            if (file.writeTime != state.settingsWriteTime || file.size != state.settingsSize) {
+                rememberSettingsIdentity(file);
+                reload(UnusableFile::defer);
+            } else if (state.settling &&
+                       static_cast<std::uint64_t>(currentTime() - state.settlingSince) >= settleSeconds) {
+                reload(UnusableFile::replace);  // unchanged long enough: no save is in progress
+            }
         }
         advanceCycle();
     } catch (const std::exception& error) {

@@ -17,6 +17,37 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+#ifdef _WIN32
+std::int64_t fileTimeTicks(const FILETIME& time) {
+    return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
+}
+#endif
+
+// The identity of an open file: what it was when the caller opened it, whatever the path holds later.
+FileIdentity identityOfOpenFile(std::FILE* file) {
+    FileIdentity identity;
+#ifdef _WIN32
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &info)) {
+        identity.exists = true;
+        identity.writeTime = fileTimeTicks(info.ftLastWriteTime);
+        identity.size = static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+    }
+#else
+    struct stat info;
+    if (::fstat(fileno(file), &info) == 0) {
+        identity.exists = true;
+        identity.writeTime = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+        identity.size = static_cast<std::int64_t>(info.st_size);
+    }
+#endif
+    return identity;
+}
+
+}  // namespace
+
 FileRead readWholeFile(const std::string& path, std::string& content, bool binary) {
     FileRead result;
     content.clear();
@@ -27,10 +58,12 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
         return result;
     }
     result.opened = true;
+    // Before the first byte: a save that lands during the read then shows as a change later.
+    result.identity = identityOfOpenFile(file);
     // Straight into the string, sized from the file: no big buffer on the script fibre's stack.
-    std::error_code error;
-    const auto size = fs::file_size(path, error);
-    content.resize(!error && size < (std::uintmax_t{1} << 31) ? static_cast<std::size_t>(size) + 1 : 4096);
+    const std::int64_t size = result.identity.size;
+    content.resize(result.identity.exists && size >= 0 && size < (std::int64_t{1} << 31) ? static_cast<std::size_t>(size) + 1
+                                                                                         : 4096);
     std::size_t used = 0;
     for (;;) {
         used += std::fread(content.data() + used, 1, content.size() - used, file);
@@ -73,14 +106,14 @@ bool writeAll(std::FILE* file, std::string_view content) {
 struct OldFile {
     bool exists = false;
     std::uint64_t writeTime = 0;
+    FileIdentity identity;
 };
 
 OldFile inspect(const std::string& target) {
     OldFile old;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExA(target.c_str(), GetFileExInfoStandard, &data)) {
+    if (queryFileIdentity(target.c_str(), old.identity)) {
         old.exists = true;
-        old.writeTime = (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+        old.writeTime = static_cast<std::uint64_t>(old.identity.writeTime);
     }
     return old;
 }
@@ -106,6 +139,7 @@ struct OldFile {
     bool exists = false;
     mode_t mode = 0;
     timespec writeTime{};
+    FileIdentity identity;
 };
 
 OldFile inspect(const std::string& target) {
@@ -115,6 +149,8 @@ OldFile inspect(const std::string& target) {
         old.exists = true;
         old.mode = info.st_mode;
         old.writeTime = info.st_mtim;
+        old.identity = {true, static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+                        static_cast<std::int64_t>(info.st_size)};
     }
     return old;
 }
@@ -158,50 +194,91 @@ bool mayReplace(const std::string& target, const OldFile& old) {
 #endif
 }
 
-bool rewriteInPlace(const std::string& target, std::string_view content, bool binary, const OldFile& old) {
+// Still what the caller based its decision on? No expectation: always.
+bool stillAsExpected(const std::string& target, const FileIdentity* expected) {
+    if (expected == nullptr) return true;
+    FileIdentity now;
+    queryFileIdentity(target.c_str(), now);
+    return now == *expected;
+}
+
+ReplaceOutcome rewriteInPlace(const std::string& target, std::string_view content, bool binary, const OldFile& old,
+                              const FileIdentity* expected, FileIdentity* written) {
+    if (!stillAsExpected(target, expected)) return ReplaceOutcome::changedMeanwhile;
     std::FILE* file = std::fopen(target.c_str(), binary ? "wb" : "w");
-    if (file == nullptr) return false;
+    if (file == nullptr) return ReplaceOutcome::failed;
     bool ok = writeAll(file, content);
     syncAndStamp(file, old);
-    return std::fclose(file) == 0 && ok;
+    if (written != nullptr) *written = identityOfOpenFile(file);
+    return std::fclose(file) == 0 && ok ? ReplaceOutcome::written : ReplaceOutcome::failed;
+}
+
+ReplaceOutcome replace(const std::string& path, std::string_view content, bool binary, const FileIdentity* expected,
+                       FileIdentity* written) {
+    const std::string target = linkTarget(path).string();
+    const OldFile old = inspect(target);
+    if (expected != nullptr && old.identity != *expected) return ReplaceOutcome::changedMeanwhile;
+    if (!mayReplace(target, old)) return ReplaceOutcome::failed;
+
+    const std::string temporary = target + ".tmp";
+    std::FILE* file = std::fopen(temporary.c_str(), binary ? "wb" : "w");
+    if (file == nullptr) return rewriteInPlace(target, content, binary, old, expected, written);
+#ifndef _WIN32
+    if (old.exists) fchmod(fileno(file), old.mode & 07777);
+#endif
+    bool ok = writeAll(file, content);
+    ok = syncAndStamp(file, old) && ok;
+    const FileIdentity made = identityOfOpenFile(file);
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok) {
+        // A short write (a full disk, say) must not cost the old content.
+        std::remove(temporary.c_str());
+        return ReplaceOutcome::failed;
+    }
+    // The last moment to notice a save the player made while the temporary was written.
+    if (!stillAsExpected(target, expected)) {
+        std::remove(temporary.c_str());
+        return ReplaceOutcome::changedMeanwhile;
+    }
+    if (moveOver(temporary, target)) {
+        if (written != nullptr) *written = made;
+        return ReplaceOutcome::written;
+    }
+    std::remove(temporary.c_str());
+    return rewriteInPlace(target, content, binary, old, expected, written);
 }
 
 }  // namespace
 
 bool replaceFileContent(const std::string& path, std::string_view content, bool binary) {
-    const std::string target = linkTarget(path).string();
-    const OldFile old = inspect(target);
-    if (!mayReplace(target, old)) return false;
-
-    const std::string temporary = target + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), binary ? "wb" : "w");
-    if (file == nullptr) return rewriteInPlace(target, content, binary, old);
-#ifndef _WIN32
-    if (old.exists) fchmod(fileno(file), old.mode & 07777);
-#endif
-    bool written = writeAll(file, content);
-    written = syncAndStamp(file, old) && written;
-    written = std::fclose(file) == 0 && written;
-    if (!written) {
-        // A short write (a full disk, say) must not cost the old content.
-        std::remove(temporary.c_str());
-        return false;
-    }
-    if (moveOver(temporary, target)) return true;
-    std::remove(temporary.c_str());
-    return rewriteInPlace(target, content, binary, old);
+    return replace(path, content, binary, nullptr, nullptr) == ReplaceOutcome::written;
 }
 
-bool queryWriteTime(const char* path, std::int64_t& writeTime) noexcept {
+ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view content, bool binary,
+                                    const FileIdentity& expected, FileIdentity* written) {
+    return replace(path, content, binary, &expected, written);
+}
+
+bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept {
+    identity = FileIdentity{};
 #ifdef _WIN32
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
-    writeTime = static_cast<std::int64_t>((std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
-                                          data.ftLastWriteTime.dwLowDateTime);
+    identity.writeTime = fileTimeTicks(data.ftLastWriteTime);
+    identity.size = static_cast<std::int64_t>((std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
 #else
     struct stat info;
     if (::stat(path, &info) != 0) return false;
-    writeTime = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    identity.writeTime = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    identity.size = static_cast<std::int64_t>(info.st_size);
 #endif
+    identity.exists = true;
+    return true;
+}
+
+bool queryWriteTime(const char* path, std::int64_t& writeTime) noexcept {
+    FileIdentity identity;
+    if (!queryFileIdentity(path, identity)) return false;
+    writeTime = identity.writeTime;
     return true;
 }

@@ -5,10 +5,20 @@
 #include <string>
 #include <string_view>
 
+// What the change poll and the compare-before-replace look at: last-write time and size. A save
+// in progress may keep the time of its truncation, but not its size.
+struct FileIdentity {
+    bool exists = false;
+    std::int64_t writeTime = 0;  // nanoseconds since 1970 (POSIX), FILETIME ticks (Windows)
+    std::int64_t size = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
 struct FileRead {
     bool opened = false;
     bool notFound = false;   // the open failed because nothing of that name is there
     bool readError = false;  // the read stopped before the end; what came before is kept
+    FileIdentity identity;   // the opened file, taken before its first byte was read
 };
 
 // Reads a whole file. Text mode turns CR LF into '\n' on Windows; binary keeps every byte.
@@ -25,6 +35,23 @@ bool isEmptyFile(const std::string& path);
 // False when nothing was written; the old content is then untouched.
 bool replaceFileContent(const std::string& path, std::string_view content, bool binary);
 
+enum class ReplaceOutcome {
+    written,
+    changedMeanwhile,  // the file is no longer what the caller expected: nothing written
+    failed,            // nothing written; the old content is untouched
+};
+
+// The same, but only while the file is still what the caller based its decision on: the
+// expectation is checked just before the new content is put in place (after the temporary is
+// flushed, before the rename or an in-place truncation). `written`, when given, receives the
+// identity of the new file.
+ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view content, bool binary,
+                                    const FileIdentity& expected, FileIdentity* written = nullptr);
+
 // Existence and last-write time in one query on a path that is not rebuilt. False when the file
 // is absent or cannot be queried.
 bool queryWriteTime(const char* path, std::int64_t& writeTime) noexcept;
+
+// Last-write time and size in that one query. False (and `exists` false) when the file is absent
+// or cannot be queried.
+bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept;

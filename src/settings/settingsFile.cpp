@@ -1,9 +1,6 @@
 #include "settings/settingsFile.h"
 
-#include <exception>
-
 #include "log/log.h"
-#include "settings/fileAccess.h"
 #include "settings/settingsText.h"
 
 const std::string settingsPath = "Nubilo.ini";
@@ -11,20 +8,39 @@ const std::string settingsBackupPath = "Nubilo.ini.bak";
 
 namespace {
 
+constexpr const char* backupFailed =
+    "[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written.";
+
 // A file that is there but gives nothing usable is the user's work: keep a copy before the
-// defaults go over it, and leave it alone when no copy can be made.
-void backUpThenWriteDefaults() {
+// defaults go over it, and leave it alone when no copy can be made. Both writes happen only while
+// the file is still the one judged unusable; a backup the player changed meanwhile is kept too.
+void backUpThenWriteDefaults(const FileIdentity& judged, SettingsLoad& load) {
+    FileIdentity backupBefore;
+    queryFileIdentity(settingsBackupPath.c_str(), backupBefore);
     std::string bytes;
     FileRead read = readWholeFile(settingsPath, bytes, true);
-    if (!read.opened || read.readError || !replaceFileContent(settingsBackupPath, bytes, true)) {
-        writeLog("[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written.");
+    if (read.opened && !read.readError && read.identity != judged) return;  // saved again since: reload it
+    if (!read.opened || read.readError ||
+        replaceFileContentIf(settingsBackupPath, bytes, true, backupBefore) != ReplaceOutcome::written) {
+        writeLog(backupFailed);
         return;
     }
     writeLog("[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.");
-    writeDefaultSettings();
+    load.wroteDefaults = writeDefaultSettingsIf(judged, &load.written);
 }
 
 }  // namespace
+
+bool writeDefaultSettingsIf(const FileIdentity& expected, FileIdentity* written) {
+    const std::string text = canonicalSettingsText(defaultIntervals(), weatherCatalogue, defaultStartIndex);
+    switch (replaceFileContentIf(settingsPath, text, false, expected, written)) {
+        case ReplaceOutcome::written: writeLog("[Nubilo] Default Weather.ini written."); return true;
+        case ReplaceOutcome::changedMeanwhile: return false;
+        case ReplaceOutcome::failed: break;
+    }
+    writeLog("[Nubilo] ERROR: Could not write default Weather.ini");
+    return false;
+}
 
 void writeDefaultSettings() {
     if (!replaceFileContent(settingsPath, canonicalSettingsText(defaultIntervals(), weatherCatalogue, defaultStartIndex),
@@ -35,27 +51,39 @@ void writeDefaultSettings() {
     writeLog("[Nubilo] Default Weather.ini written.");
 }
 
-IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& markedIndexes) {
+IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& markedIndexes, UnusableFile unusable,
+                         SettingsLoad& load) {
+    load = SettingsLoad{};
     std::string text;
     FileRead file = readWholeFile(settingsPath, text, false);
+    load.read = file.identity;
     if (!file.opened) {
         writeLog("[Nubilo] Weather.ini not found, using defaults.");
         if (file.notFound)
-            writeDefaultSettings();
+            load.wroteDefaults = writeDefaultSettingsIf(FileIdentity{}, &load.written);
         else
-            backUpThenWriteDefaults();  // there, but locked or unreadable
+            writeLog("[Nubilo] ERROR: Could not write default Weather.ini");  // there, but unreadable: keep it
         startIndex = defaultStartIndex;
         return defaultIntervals();
     }
     LoadReport report = readSettingsText(text, startIndex);
+    if (report.outcome == LoadOutcome::noUsableLine && unusable == UnusableFile::defer) {
+        load.deferred = true;  // the loop keeps its state until the file settles or changes
+        return {};
+    }
     for (const std::string& message : report.messages) writeLog(message);
     if (report.outcome == LoadOutcome::noUsableLine) {
-        if (isEmptyFile(settingsPath))
-            writeDefaultSettings();
+        if (file.identity.exists && file.identity.size == 0)
+            load.wroteDefaults = writeDefaultSettingsIf(file.identity, &load.written);
         else
-            backUpThenWriteDefaults();
+            backUpThenWriteDefaults(file.identity, load);
     }
     startIndex = report.read.startIndex;
     markedIndexes.insert(markedIndexes.end(), report.read.markedIndexes.begin(), report.read.markedIndexes.end());
     return std::move(report.read.intervals);
+}
+
+IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& markedIndexes) {
+    SettingsLoad load;
+    return loadSettings(startIndex, markedIndexes, UnusableFile::replace, load);
 }

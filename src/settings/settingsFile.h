@@ -6,14 +6,36 @@
 #include <vector>
 
 #include "settings/catalogue.h"
+#include "settings/fileAccess.h"
 
 extern const std::string settingsPath;
 
 // The copy kept of a file the loader found unusable, before defaults replace it.
 extern const std::string settingsBackupPath;
 
+// Writes the default file over whatever is there.
 void writeDefaultSettings();
+
+// Writes the default file only while the settings file is still `expected` (absent, or the
+// identity the caller read); false when nothing was written. A file the player saved since is
+// left alone and nothing is logged: the change poll reloads it.
+bool writeDefaultSettingsIf(const FileIdentity& expected, FileIdentity* written);
+
+enum class UnusableFile {
+    replace,  // back it up and write defaults: at start-up, or once it has settled
+    defer,    // leave it and the state alone: while running it may be a save in progress
+};
+
+// What one load saw and did, for the main loop's change poll.
+struct SettingsLoad {
+    FileIdentity read;           // the file as the loader read it, taken before the read
+    FileIdentity written;        // the loader's own default file, when it wrote one
+    bool wroteDefaults = false;
+    bool deferred = false;       // an unusable file left alone: the map returned is empty
+};
 
 // Reads the settings file: returns every weather's minutes, appends the marked lines' indexes in
 // file order and sets startIndex as the file says. Writes defaults when no file is usable.
 IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& markedIndexes);
+IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& markedIndexes, UnusableFile unusable,
+                         SettingsLoad& load);
