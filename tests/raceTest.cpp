@@ -113,7 +113,11 @@ bool writeAllTo(int fd, const char* data, std::size_t size) {
         pauseMicros(static_cast<long>(random() % static_cast<unsigned>(readBackMax + 1)));
         std::string back;
         readWholeFile("Nubilo.ini", back, true);
-        if (saveOf(back) != i) ++result.lost;
+        const long found = saveOf(back);
+        if (found != i && ++result.lost <= 3)
+            std::fprintf(stderr, "  save %ld lost: the file then held %s\n", i,
+                         found >= 0 ? ("save " + std::to_string(found)).c_str()
+                                    : ("no save (" + std::to_string(back.size()) + " bytes)").c_str());
     }
     char line[64];
     int length = std::snprintf(line, sizeof line, "%ld %ld\n", result.saves, result.lost);

@@ -178,6 +178,47 @@ bool moveOver(const std::string& from, const std::string& to) { return std::rena
 
 #endif
 
+enum class Swap { done, changed, unsupported };
+
+// Puts the temporary in place while the old file is still what the caller expected. A check and
+// a rename leave a window between them -- the rename may wait for the journal -- in which an
+// editor's save goes into the file about to be replaced. Swapping the two instead keeps the old
+// file (under the temporary's name) until it is checked once more; a save that slipped in is
+// swapped back into place, not lost.
+Swap swapInto(const std::string& temporary, const std::string& target, const FileIdentity& expected) {
+#ifdef RENAME_EXCHANGE
+    if (!expected.exists) {
+        if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return Swap::done;
+        if (errno != EEXIST) return Swap::unsupported;
+        std::remove(temporary.c_str());  // the player made the file meanwhile
+        return Swap::changed;
+    }
+    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
+        if (errno != ENOENT) return Swap::unsupported;
+        std::remove(temporary.c_str());  // the file is gone meanwhile
+        return Swap::changed;
+    }
+    // An editor that opened the old file just before the swap truncates it microseconds later:
+    // give it that long to show, once per rewrite.
+    const timespec grace{0, 200000};
+    nanosleep(&grace, nullptr);
+    FileIdentity old;
+    queryFileIdentity(temporary.c_str(), old);
+    if (old == expected) {
+        std::remove(temporary.c_str());
+        return Swap::done;
+    }
+    // The player's save back in place, ours removed; should the swap back fail, the save stays
+    // beside the file under the temporary's name rather than be deleted.
+    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
+        std::remove(temporary.c_str());
+    return Swap::changed;
+#else
+    (void)temporary, (void)target, (void)expected;
+    return Swap::unsupported;
+#endif
+}
+
 // The old file must be one we could rewrite in place; a rename would otherwise replace a file
 // that the user or the system has made read-only, or one held without write sharing.
 bool mayReplace(const std::string& target, const OldFile& old) {
@@ -235,10 +276,18 @@ ReplaceOutcome replace(const std::string& path, std::string_view content, bool b
         std::remove(temporary.c_str());
         return ReplaceOutcome::failed;
     }
-    // The last moment to notice a save the player made while the temporary was written.
-    if (!stillAsExpected(target, expected)) {
-        std::remove(temporary.c_str());
-        return ReplaceOutcome::changedMeanwhile;
+    if (expected != nullptr) {
+        const Swap swap = swapInto(temporary, target, *expected);
+        if (swap == Swap::changed) return ReplaceOutcome::changedMeanwhile;
+        if (swap == Swap::done) {
+            if (written != nullptr) *written = made;
+            return ReplaceOutcome::written;
+        }
+        // No swap here: the last moment to notice a save made while the temporary was written.
+        if (!stillAsExpected(target, expected)) {
+            std::remove(temporary.c_str());
+            return ReplaceOutcome::changedMeanwhile;
+        }
     }
     if (moveOver(temporary, target)) {
         if (written != nullptr) *written = made;

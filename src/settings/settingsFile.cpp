@@ -67,8 +67,11 @@ IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& ma
         return defaultIntervals();
     }
     LoadReport report = readSettingsText(text, startIndex);
-    if (report.outcome == LoadOutcome::noUsableLine && unusable == UnusableFile::defer) {
-        load.deferred = true;  // the loop keeps its state until the file settles or changes
+    // Nothing usable, or a last line without its line end: what an editor's save looks like
+    // between its truncation and its last write. The loop keeps its state until the file settles.
+    const bool looksTruncated = !text.empty() && text.back() != '\n';
+    if (unusable == UnusableFile::defer && (report.outcome == LoadOutcome::noUsableLine || looksTruncated)) {
+        load.deferred = true;
         return {};
     }
     for (const std::string& message : report.messages) writeLog(message);

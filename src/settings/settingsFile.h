@@ -23,7 +23,9 @@ bool writeDefaultSettingsIf(const FileIdentity& expected, FileIdentity* written)
 
 enum class UnusableFile {
     replace,  // back it up and write defaults: at start-up, or once it has settled
-    defer,    // leave it and the state alone: while running it may be a save in progress
+    defer,    // leave it and the state alone: while running it may be a save in progress; so is
+              // a file whose last line has no line end
+
 };
 
 // What one load saw and did, for the main loop's change poll.
@@ -31,7 +33,8 @@ struct SettingsLoad {
     FileIdentity read;           // the file as the loader read it, taken before the read
     FileIdentity written;        // the loader's own default file, when it wrote one
     bool wroteDefaults = false;
-    bool deferred = false;       // an unusable file left alone: the map returned is empty
+    bool deferred = false;       // an unusable or truncated-looking file left alone: the map
+                                 // returned is empty
 };
 
 // Reads the settings file: returns every weather's minutes, appends the marked lines' indexes in
