@@ -11,6 +11,9 @@ cmake --preset default
 cmake --build --preset default
 ctest --preset default
 
+step "Editor saves racing the plug-in's loop (N saves, M lost per configuration)"
+ctest --preset race
+
 step "The same tests under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer"
 cmake --preset asan
 cmake --build --preset asan

@@ -94,3 +94,30 @@ TEST_F(FileAccess, ReadTellsAMissingFileFromOneThatWillNotOpen) {
     EXPECT_FALSE(read.readError);
     EXPECT_EQ(content, bytes);
 }
+
+TEST_F(FileAccess, ReplaceIfWritesOnlyOverTheFileTheCallerExpected) {
+    writeFile("a.ini", "old\n");
+    FileIdentity seen;
+    ASSERT_TRUE(queryFileIdentity("a.ini", seen));
+    FileIdentity written;
+    ASSERT_EQ(replaceFileContentIf("a.ini", "new\n", false, seen, &written), ReplaceOutcome::written);
+    FileIdentity now;
+    ASSERT_TRUE(queryFileIdentity("a.ini", now));
+    EXPECT_EQ(written, now);
+    EXPECT_EQ(now.size, 4);
+
+    // Stale expectations: an older time, the same time with another size, a file now gone, and
+    // a file that was expected absent. Nothing is written and no temporary stays.
+    EXPECT_EQ(replaceFileContentIf("a.ini", "x", false, seen, nullptr), ReplaceOutcome::changedMeanwhile);
+    FileIdentity otherSize = now;
+    otherSize.size = 5;
+    EXPECT_EQ(replaceFileContentIf("a.ini", "x", false, otherSize, nullptr), ReplaceOutcome::changedMeanwhile);
+    EXPECT_EQ(replaceFileContentIf("a.ini", "x", false, FileIdentity{}, nullptr), ReplaceOutcome::changedMeanwhile);
+    EXPECT_EQ(readFile("a.ini"), "new\n");
+    fs::remove("a.ini");
+    EXPECT_EQ(replaceFileContentIf("a.ini", "x", false, now, nullptr), ReplaceOutcome::changedMeanwhile);
+    EXPECT_FALSE(fs::exists("a.ini"));
+    EXPECT_EQ(replaceFileContentIf("a.ini", "made\n", false, FileIdentity{}, nullptr), ReplaceOutcome::written);
+    EXPECT_EQ(readFile("a.ini"), "made\n");
+    EXPECT_FALSE(fs::exists("a.ini.tmp"));
+}

@@ -22,6 +22,7 @@ std::atomic<long> allocations{0};
 std::atomic<long> opens{0};
 std::atomic<long> queries{0};
 std::function<void(const char* path, const char* mode)> beforeOpen;
+std::function<void()> beforeSleep;
 
 template <typename Fn>
 Fn real(const char* name) {
@@ -68,6 +69,15 @@ int openat(int directory, const char* path, int flags, ...) {
     va_end(args);
     static auto next = real<int (*)(int, const char*, int, ...)>("openat");
     return next(directory, path, flags, mode);
+}
+int nanosleep(const struct timespec* span, struct timespec* left) {
+    if (beforeSleep) {
+        auto hook = std::move(beforeSleep);
+        beforeSleep = nullptr;
+        hook();
+    }
+    static auto next = real<int (*)(const struct timespec*, struct timespec*)>("nanosleep");
+    return next(span, left);
 }
 int stat(const char* path, struct stat* info) {
     ++queries;
@@ -137,4 +147,62 @@ TEST_F(IdlePass, FileSavedBetweenTheStarLookupAndTheRewriteIsKeptAndReloaded) {
         EXPECT_EQ(logMessages().back(), std::string("[Nubilo] Applied weather: ") + c.applied);
         EXPECT_EQ(readFile("Nubilo.ini"), c.replacement);
     }
+}
+
+using PlayerSave = ScratchTest;
+
+TEST_F(PlayerSave, ASaveIntoTheOldFileDuringTheSwapIsSwappedBack) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    // An editor that opened the file just before the rewrite swapped it out writes its save
+    // into the old file, which by then sits under the temporary's name.
+    const std::string save = "Set Fog Time = 7*\n";
+    beforeSleep = [&] {
+        ASSERT_EQ(readFile("Nubilo.ini.tmp"), defaultSettingsText());
+        std::FILE* old = std::fopen("Nubilo.ini.tmp", "w");
+        ASSERT_NE(old, nullptr);
+        std::fputs(save.c_str(), old);
+        std::fclose(old);
+    };
+    runFor(1800, 1);
+    EXPECT_EQ(beforeSleep, nullptr);  // the swap happened
+    EXPECT_EQ(readFile("Nubilo.ini"), save);
+    EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.tmp"));
+    EXPECT_NE(logMessages().back(), "[Nubilo] Weather.ini updated. New star: Snow");
+    runFor(1, 1);
+    EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Fog");
+    EXPECT_EQ(readFile("Nubilo.ini"), save);
+}
+
+TEST_F(PlayerSave, ASaveBetweenTheStartUpLoadAndTheFirstPollIsLoaded) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    int appends = 0;
+    beforeOpen = [&](const char* path, const char* mode) {
+        // The loader's "single index" line: the file has been read, the poll has not run.
+        if (std::strcmp(path, "Weather.txt") == 0 && mode[0] == 'a' && ++appends == 2) {
+            beforeOpen = nullptr;
+            writeFile("Nubilo.ini", "Set Snow Time = 9*\n");
+        }
+    };
+    startPlugin(2);
+    beforeOpen = nullptr;
+    EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Clear", "Snow"}));
+}
+
+TEST_F(PlayerSave, AFileMadeWhileTheDefaultsAreWrittenIsKept) {
+    const std::string save = "Set Wind Time = 4*\n";
+    beforeOpen = [&](const char* path, const char* mode) {
+        if (std::strcmp(path, "Nubilo.ini.tmp") == 0 && mode[0] == 'w') {
+            beforeOpen = nullptr;
+            writeFile("Nubilo.ini", save);
+        }
+    };
+    startPlugin(2);
+    beforeOpen = nullptr;
+    EXPECT_EQ(readFile("Nubilo.ini"), save);
+    EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.tmp"));
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                                                      "[Nubilo] Weather.ini not found, using defaults.",
+                                                      "[Nubilo] Applied weather: Clear", "[Nubilo] single index at 7.",
+                                                      "[Nubilo] Applied weather: Wind"}));
 }

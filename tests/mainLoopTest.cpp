@@ -269,3 +269,35 @@ TEST_F(MainLoop, PositionLeftPastTheCustomCycleIsTakenModuloItsLength) {
     EXPECT_EQ(cycleState.currentPosition, 0);  // the custom road steps on from 8 modulo 3
     EXPECT_EQ(appliedWeathers(logMessages()).back(), "Rain");
 }
+
+TEST_F(MainLoop, AChangeOfSizeAloneIsAChange) {
+    writeFile("Nubilo.ini", "Set Rain Time = 5*\n");
+    startPlugin(1);
+    const std::int64_t seen = writeTimeOf("Nubilo.ini");
+    writeFile("Nubilo.ini", "Set Rain Time = 5\nSet Fog Time = 5*\n");
+    setWriteTime("Nubilo.ini", seen);  // a truncation and its write in one tick of the clock
+    runFor(1, 1);
+    EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Rain", "Fog"}));
+}
+
+TEST_F(MainLoop, AFileWithoutItsLastLineEndIsTakenOnceItHasSettled) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    runFor(1799, 1);
+    // Usable, but cut like a save between two of its writes, and seen on the very pass that
+    // Clear's 30 minutes are up: no reload, and the due step writes nothing over it.
+    const std::string cut = "Set Rain Time = 5\nSet Fog Time = 5*";
+    writeFile("Nubilo.ini", cut);
+    runFor(1, 1);
+    EXPECT_EQ(readFile("Nubilo.ini"), cut);
+    EXPECT_EQ(cycleState.intervals.at("Rain"), 30);
+    EXPECT_TRUE(cycleState.settling);
+    runFor(1, 1);
+    EXPECT_TRUE(cycleState.settling);
+    // Unchanged for the settle time: taken as it is, and not rewritten for it.
+    runFor(1, 1);
+    EXPECT_EQ(appliedWeathers(logMessages()).back(), "Fog");
+    EXPECT_EQ(cycleState.intervals.at("Rain"), 5);
+    EXPECT_FALSE(cycleState.settling);
+    EXPECT_EQ(readFile("Nubilo.ini"), cut);
+}

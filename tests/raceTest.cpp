@@ -44,6 +44,7 @@ struct RaceConfig {
 struct RaceResult {
     long saves = 0;
     long lost = 0;
+    long restored = 0;  // replaced for a moment, then swapped back
 };
 
 long envNumber(const char* name, long fallback) {
@@ -113,14 +114,21 @@ bool writeAllTo(int fd, const char* data, std::size_t size) {
         pauseMicros(static_cast<long>(random() % static_cast<unsigned>(readBackMax + 1)));
         std::string back;
         readWholeFile("Nubilo.ini", back, true);
-        const long found = saveOf(back);
+        long found = saveOf(back);
+        if (found != i) {
+            // A save swapped back into place shows the plug-in's file for a moment: look again.
+            pauseMicros(2000);
+            readWholeFile("Nubilo.ini", back, true);
+            found = saveOf(back);
+            if (found == i) ++result.restored;
+        }
         if (found != i && ++result.lost <= 3)
             std::fprintf(stderr, "  save %ld lost: the file then held %s\n", i,
                          found >= 0 ? ("save " + std::to_string(found)).c_str()
                                     : ("no save (" + std::to_string(back.size()) + " bytes)").c_str());
     }
     char line[64];
-    int length = std::snprintf(line, sizeof line, "%ld %ld\n", result.saves, result.lost);
+    int length = std::snprintf(line, sizeof line, "%ld %ld %ld\n", result.saves, result.lost, result.restored);
     if (::write(report, line, static_cast<std::size_t>(length)) != length) _exit(3);
     _exit(0);
 }
@@ -178,7 +186,7 @@ bool runRace(const RaceConfig& config, long maxSaves, double seconds) {
     char line[64] = {};
     RaceResult result;
     const bool reported = ::read(pipeEnds[0], line, sizeof line - 1) > 0 &&
-                          std::sscanf(line, "%ld %ld", &result.saves, &result.lost) == 2;
+                          std::sscanf(line, "%ld %ld %ld", &result.saves, &result.lost, &result.restored) == 3;
     ::close(pipeEnds[0]);
     std::string why;
     const bool backupWhole = backupIsWhole(why);
@@ -191,10 +199,10 @@ bool runRace(const RaceConfig& config, long maxSaves, double seconds) {
     const double share = result.saves > 0 ? static_cast<double>(result.lost) / static_cast<double>(result.saves) : 1.0;
     const bool met = reported && WIFEXITED(status) && WEXITSTATUS(status) == 0 && result.saves > 0 &&
                      share <= config.lostLimit && backupWhole;
-    std::printf("%-7s race, %-13s %d %-7s %ld saves, %ld lost (%.2f%%), %ld passes%s%s\n",
+    std::printf("%-7s race, %-13s %d %-7s %ld saves, %ld lost (%.2f%%), %ld passes, %ld swapped back%s%s\n",
                 config.rewrite ? "rewrite" : "reload", cadence, config.writes, config.writes == 1 ? "write:" : "writes:",
-                result.saves, result.lost, 100.0 * share, passes, backupWhole ? "" : "; backup holds ",
-                why.c_str());
+                result.saves, result.lost, 100.0 * share, passes, result.restored,
+                backupWhole ? "" : "; backup holds ", why.c_str());
     if (!met) std::printf("  target missed: at most %.2f%% lost and every backup whole\n", 100.0 * config.lostLimit);
     std::fflush(stdout);
 

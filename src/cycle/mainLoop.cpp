@@ -68,13 +68,7 @@ void startCycle() noexcept {
         const SettingsLoad load = adoptSettings(UnusableFile::replace);
         // The file as the loader read it (or as its own default write left it): a save that
         // lands after the read is then a change for the first pass.
-        if (load.wroteDefaults) {
-            rememberSettingsIdentity(load.written);
-        } else if (!load.read.exists) {
-            FileIdentity file;  // there but unreadable, or absent: as the poll will see it
-            queryFileIdentity(settingsPath.c_str(), file);
-            rememberSettingsIdentity(file);
-        }
+        rememberSettingsIdentity(load.wroteDefaults ? load.written : load.read);
     } catch (const std::exception& error) {
         logFailure(error.what());
     } catch (...) {

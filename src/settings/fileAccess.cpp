@@ -185,7 +185,8 @@ enum class Swap { done, changed, unsupported };
 // editor's save goes into the file about to be replaced. Swapping the two instead keeps the old
 // file (under the temporary's name) until it is checked once more; a save that slipped in is
 // swapped back into place, not lost.
-Swap swapInto(const std::string& temporary, const std::string& target, const FileIdentity& expected) {
+Swap swapInto(const std::string& temporary, const std::string& target, const FileIdentity& expected,
+              const FileIdentity& made) {
 #ifdef RENAME_EXCHANGE
     if (!expected.exists) {
         if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return Swap::done;
@@ -209,12 +210,15 @@ Swap swapInto(const std::string& temporary, const std::string& target, const Fil
         return Swap::done;
     }
     // The player's save back in place, ours removed; should the swap back fail, the save stays
-    // beside the file under the temporary's name rather than be deleted.
-    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
+    // beside the file under the temporary's name rather than be deleted. A save that went into
+    // our new file meanwhile is newer still: it stays, and the older one goes.
+    FileIdentity ours;
+    queryFileIdentity(target.c_str(), ours);
+    if (ours != made || renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
         std::remove(temporary.c_str());
     return Swap::changed;
 #else
-    (void)temporary, (void)target, (void)expected;
+    (void)temporary, (void)target, (void)expected, (void)made;
     return Swap::unsupported;
 #endif
 }
@@ -277,16 +281,17 @@ ReplaceOutcome replace(const std::string& path, std::string_view content, bool b
         return ReplaceOutcome::failed;
     }
     if (expected != nullptr) {
-        const Swap swap = swapInto(temporary, target, *expected);
+        // A save made while the temporary was written and flushed.
+        if (!stillAsExpected(target, expected)) {
+            std::remove(temporary.c_str());
+            return ReplaceOutcome::changedMeanwhile;
+        }
+        // One made in the moment between that check and the rename.
+        const Swap swap = swapInto(temporary, target, *expected, made);
         if (swap == Swap::changed) return ReplaceOutcome::changedMeanwhile;
         if (swap == Swap::done) {
             if (written != nullptr) *written = made;
             return ReplaceOutcome::written;
-        }
-        // No swap here: the last moment to notice a save made while the temporary was written.
-        if (!stillAsExpected(target, expected)) {
-            std::remove(temporary.c_str());
-            return ReplaceOutcome::changedMeanwhile;
         }
     }
     if (moveOver(temporary, target)) {

@@ -59,10 +59,14 @@ IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& ma
     load.read = file.identity;
     if (!file.opened) {
         writeLog("[Nubilo] Weather.ini not found, using defaults.");
-        if (file.notFound)
+        if (file.notFound) {
             load.wroteDefaults = writeDefaultSettingsIf(FileIdentity{}, &load.written);
-        else
-            writeLog("[Nubilo] ERROR: Could not write default Weather.ini");  // there, but unreadable: keep it
+        } else {
+            // There, but unreadable (held exclusively, no permission): what could not be read is
+            // not replaced. Its identity keeps the poll from reloading it pass after pass.
+            writeLog("[Nubilo] ERROR: Could not write default Weather.ini");
+            queryFileIdentity(settingsPath.c_str(), load.read);
+        }
         startIndex = defaultStartIndex;
         return defaultIntervals();
     }

@@ -30,7 +30,8 @@ enum class UnusableFile {
 
 // What one load saw and did, for the main loop's change poll.
 struct SettingsLoad {
-    FileIdentity read;           // the file as the loader read it, taken before the read
+    FileIdentity read;           // the file as the loader read it, taken before the read (or
+                                 // as it stood when it could not be read); absent when not found
     FileIdentity written;        // the loader's own default file, when it wrote one
     bool wroteDefaults = false;
     bool deferred = false;       // an unusable or truncated-looking file left alone: the map
