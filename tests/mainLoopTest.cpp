@@ -301,3 +301,21 @@ TEST_F(MainLoop, AFileWithoutItsLastLineEndIsTakenOnceItHasSettled) {
     EXPECT_FALSE(cycleState.settling);
     EXPECT_EQ(readFile("Nubilo.ini"), cut);
 }
+
+TEST_F(MainLoop, AUtf16FileIsReadAndTheStarRewrittenInAscii) {
+    // The default file as Notepad saves it with the "Unicode" encoding: FF FE, then CR LF lines.
+    std::string wide = "\xFF\xFE";
+    for (char c : std::string(defaultSettingsText())) {
+        if (c == '\n') wide += std::string("\r\0", 2);
+        wide += c;
+        wide += '\0';
+    }
+    writeFile("Nubilo.ini", wide);
+    startPlugin(1);
+    runFor(1800, 1);
+    EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(std::vector<int>(10, 30), 6));
+    EXPECT_FALSE(fs::exists("Nubilo.ini.bak"));
+    EXPECT_EQ(logMessages(),
+              (std::vector<std::string>{"[Nubilo] Nubilo.ASI started. Adjusting Weather...", "[Nubilo] single index at 5.",
+                                        "[Nubilo] Applied weather: Clear", newStar("Snow")}));
+}

@@ -214,3 +214,76 @@ TEST(Catalogue, HoldsTheTenWeathersInOrder) {
     }
     EXPECT_EQ(weatherCatalogue[defaultStartIndex].displayName, "Clear");
 }
+
+namespace {
+
+// The text as Notepad's "Unicode" (little-endian) or a big-endian editor saves it.
+std::string utf16(std::u16string_view text, bool little, bool crlf) {
+    std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t unit : text) {
+        for (int copy = unit == u'\n' && crlf ? 2 : 1; copy > 0; --copy) {
+            const char16_t written = copy == 2 ? u'\r' : unit;
+            const char low = static_cast<char>(written & 0xFF), high = static_cast<char>(written >> 8);
+            bytes += little ? low : high;
+            bytes += little ? high : low;
+        }
+    }
+    return bytes;
+}
+
+std::u16string widen(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+}  // namespace
+
+TEST(Utf16Files, ReadExactlyLikeTheirSingleByteTwins) {
+    const std::string twins[] = {
+        defaultSettingsText(),
+        "[Settings]\nSet Rain Time = 20**\nSet Fog Time = 10*\nSet Rain Time = 15** ; again\n",
+        "Set Rain Time = 0\nSet Fog Time = 45* ; mine\nSet Blizzard Time = x\n",
+    };
+    for (const std::string& ascii : twins) {
+        const LoadReport expected = readSettingsText(ascii, 0);
+        for (bool little : {true, false}) {
+            for (bool crlf : {true, false}) {
+                SCOPED_TRACE(ascii.substr(0, 20) + (little ? " LE" : " BE") + (crlf ? " CRLF" : " LF"));
+                const std::string bytes = utf16(widen(ascii), little, crlf);
+                EXPECT_EQ(detectEncoding(bytes),
+                          little ? SettingsEncoding::utf16LittleEndian : SettingsEncoding::utf16BigEndian);
+                const std::string text = decodeSettingsBytes(bytes);
+                EXPECT_EQ(text, ascii);
+                const LoadReport report = readSettingsText(text, 0);
+                EXPECT_EQ(report.messages, expected.messages);
+                EXPECT_EQ(report.read.intervals, expected.read.intervals);
+                EXPECT_EQ(report.read.markedIndexes, expected.read.markedIndexes);
+                EXPECT_EQ(findStarIndexInText(text), findStarIndexInText(ascii));
+                EXPECT_EQ(countStars(text), countStars(ascii));
+            }
+        }
+    }
+}
+
+TEST(Utf16Files, NonAsciiUnitsNeverDecodeIntoKeysDigitsOrMarks) {
+    // U+012A and U+0A2A carry a '*' byte, U+0431 a '1', U+0430 looks like 'a': none of them counts.
+    const std::string bytes = utf16(u"Set Clear Time = 3\u0431\u012A\nSet Cle\u0430r Time = 9*\nSet Fog Time = 7\u0A2A\n", true, false);
+    const std::string text = decodeSettingsBytes(bytes);
+    EXPECT_EQ(text, "Set Clear Time = 3\x80\x80\nSet Cle\x80r Time = 9*\nSet Fog Time = 7\x80\n");
+    const LoadReport report = readSettingsText(text, 0);
+    EXPECT_EQ(report.read.intervals.at("Clear"), 3);
+    EXPECT_EQ(report.read.intervals.at("Fog"), 7);
+    EXPECT_TRUE(report.read.markedIndexes.empty());
+    EXPECT_EQ(countStars(text), 1u);  // the one on the misspelt line
+
+    // A surrogate pair is one character; a lone surrogate is one too, and eats nothing after it.
+    EXPECT_EQ(decodeSettingsBytes(utf16(u"a\U0001F32Bb", true, false)), "a\x80" "b");
+    EXPECT_EQ(decodeSettingsBytes(utf16(u"a\xD83C=b", false, false)), "a\x80=b");
+    EXPECT_EQ(decodeSettingsBytes(utf16(u"\xDF2B*", true, false)), "\x80*");
+
+    // Only the mark: nothing. A byte short of a whole unit: one unmatched byte. A lone CR stays.
+    EXPECT_EQ(decodeSettingsBytes("\xFF\xFE"), "");
+    EXPECT_EQ(decodeSettingsBytes(utf16(u"=5", true, false) + "7"), "=5\x80");
+    EXPECT_EQ(decodeSettingsBytes(utf16(u"a\rb\r\n", true, false)), "a\rb\n");
+    // Anything else is left as it is, a UTF-8 mark included (the line reader skips it).
+    EXPECT_EQ(decodeSettingsBytes("\xEF\xBB\xBFSet"), "\xEF\xBB\xBFSet");
+    EXPECT_EQ(detectEncoding("\xEF\xBB\xBFSet"), SettingsEncoding::utf8Mark);
+    EXPECT_EQ(detectEncoding("\xFF"), SettingsEncoding::singleByte);
+}

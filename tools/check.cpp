@@ -8,6 +8,7 @@
 
 #include "nubiloTool.h"
 #include "settings/fileAccess.h"
+#include "settings/settingsFile.h"
 
 namespace {
 
@@ -169,8 +170,11 @@ std::string printableLine(std::string_view line, std::size_t limit) {
     return shown;
 }
 
-CheckReport analyseSettings(std::string_view text, bool emptyFile) {
+CheckReport analyseSettings(std::string_view bytes, bool emptyFile) {
     CheckReport report;
+    report.encoding = detectEncoding(bytes);
+    const std::string decoded = decodeSettingsBytes(bytes);
+    const std::string_view text = decoded;
     report.load = readSettingsText(text, 0);
     report.starLookup = findStarIndexInText(text);
     report.starCount = countStars(text);
@@ -212,7 +216,8 @@ int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
     std::string text;
     errno = 0;
-    FileRead file = readWholeFile(path, text, false);
+    SettingsEncoding encoding = SettingsEncoding::singleByte;
+    FileRead file = readSettingsFile(path, text, &encoding);
     if (!file.opened) {
         err << "nubilo check: cannot read " << path << ": " << std::strerror(errno)
             << (file.notFound ? " (the plug-in would write the default file there)" : "") << "\n";
@@ -228,7 +233,10 @@ int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     std::size_t lineCount = 0;
     forEachSettingsLine(text, [&](std::string_view) { return ++lineCount, true; });
     out << "Checking " << path << " (" << lineCount << (lineCount == 1 ? " line" : " lines")
-        << (text.rfind(byteOrderMark, 0) == 0 ? ", starts with a UTF-8 byte-order mark, skipped" : "") << ")\n\n";
+        << (encoding == SettingsEncoding::utf8Mark ? ", starts with a UTF-8 byte-order mark, skipped"
+            : encoding == SettingsEncoding::singleByte ? ""
+                                                       : std::string(", ") + encodingName(encoding) + ", read as ASCII")
+        << ")\n\n";
 
     std::size_t number = 0;
     forEachSettingsLine(text, [&](std::string_view raw) {

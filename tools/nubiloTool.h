@@ -27,9 +27,11 @@ struct CheckReport {
     std::int32_t lastSingleStar = -1; // the loader's star: last usable line with exactly one mark
     bool wouldReplace = false;        // the loader would back the file up and write defaults
     std::vector<std::string> logLines;  // what loading it writes to the log, in order
+    SettingsEncoding encoding = SettingsEncoding::singleByte;
 };
 
-CheckReport analyseSettings(std::string_view text, bool emptyFile);
+// Takes the file's bytes as they are on disk (a UTF-16 file is decoded here) or as read.
+CheckReport analyseSettings(std::string_view bytes, bool emptyFile);
 
 // The recognised key an unknown one was probably meant to be, or empty.
 std::string suggestKey(std::string_view key);

@@ -40,7 +40,7 @@ void advanceCycle() {
 
 std::int32_t findStarIndex() {
     std::string text;
-    if (!readWholeFile(settingsPath, text, false).opened) {
+    if (!readSettingsFile(settingsPath, text).opened) {
         writeLog("[Nubilo] ERROR: Could not open Weather.ini to find star index.");
         return -1;
     }
@@ -49,7 +49,7 @@ std::int32_t findStarIndex() {
 
 bool validateSettings() {
     std::string text;
-    if (!readWholeFile(settingsPath, text, false).opened) {
+    if (!readSettingsFile(settingsPath, text).opened) {
         writeLog("[Nubilo] ERROR: Could not open Weather.ini for validation.");
         return false;
     }

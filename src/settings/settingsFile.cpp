@@ -31,6 +31,21 @@ void backUpThenWriteDefaults(const FileIdentity& judged, SettingsLoad& load) {
 
 }  // namespace
 
+FileRead readSettingsFile(const std::string& path, std::string& text, SettingsEncoding* encoding) {
+    FileRead read = readWholeFile(path, text, false);
+    const SettingsEncoding found = detectEncoding(text);
+    if (encoding != nullptr) *encoding = found;
+    if (!read.opened || (found != SettingsEncoding::utf16LittleEndian && found != SettingsEncoding::utf16BigEndian))
+        return read;
+#ifdef _WIN32
+    // Text mode turns the bytes 0D 0A into one and stops at 1A wherever they fall in a code
+    // unit: read such a file again as it is on disk.
+    read = readWholeFile(path, text, true);
+#endif
+    text = decodeSettingsBytes(text);
+    return read;
+}
+
 bool writeDefaultSettingsIf(const FileIdentity& expected, FileIdentity* written) {
     const std::string text = canonicalSettingsText(defaultIntervals(), weatherCatalogue, defaultStartIndex);
     switch (replaceFileContentIf(settingsPath, text, false, expected, written)) {
@@ -55,7 +70,7 @@ IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& ma
                          SettingsLoad& load) {
     load = SettingsLoad{};
     std::string text;
-    FileRead file = readWholeFile(settingsPath, text, false);
+    FileRead file = readSettingsFile(settingsPath, text);
     load.read = file.identity;
     if (!file.opened) {
         writeLog("[Nubilo] Weather.ini not found, using defaults.");

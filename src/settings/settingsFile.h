@@ -7,11 +7,16 @@
 
 #include "settings/catalogue.h"
 #include "settings/fileAccess.h"
+#include "settings/settingsText.h"
 
 extern const std::string settingsPath;
 
 // The copy kept of a file the loader found unusable, before defaults replace it.
 extern const std::string settingsBackupPath;
+
+// Reads a settings file as the single-byte text the parser works on: text mode, and a UTF-16
+// file (by its byte-order mark) read whole and taken down to single bytes.
+FileRead readSettingsFile(const std::string& path, std::string& text, SettingsEncoding* encoding = nullptr);
 
 // Writes the default file over whatever is there.
 void writeDefaultSettings();

@@ -92,6 +92,54 @@ LoadOutcome finishSettingsRead(SettingsRead& read) {
 
 }  // namespace
 
+SettingsEncoding detectEncoding(std::string_view bytes) {
+    if (bytes.substr(0, 2) == "\xFF\xFE") return SettingsEncoding::utf16LittleEndian;
+    if (bytes.substr(0, 2) == "\xFE\xFF") return SettingsEncoding::utf16BigEndian;
+    if (bytes.substr(0, byteOrderMark.size()) == byteOrderMark) return SettingsEncoding::utf8Mark;
+    return SettingsEncoding::singleByte;
+}
+
+const char* encodingName(SettingsEncoding encoding) {
+    switch (encoding) {
+        case SettingsEncoding::singleByte: return "ANSI or UTF-8";
+        case SettingsEncoding::utf8Mark: return "UTF-8 with byte-order mark";
+        case SettingsEncoding::utf16LittleEndian: return "UTF-16 LE with byte-order mark";
+        case SettingsEncoding::utf16BigEndian: return "UTF-16 BE with byte-order mark";
+    }
+    return "unknown";
+}
+
+std::string decodeSettingsBytes(std::string_view bytes) {
+    const SettingsEncoding encoding = detectEncoding(bytes);
+    if (encoding != SettingsEncoding::utf16LittleEndian && encoding != SettingsEncoding::utf16BigEndian)
+        return std::string(bytes);
+    const bool little = encoding == SettingsEncoding::utf16LittleEndian;
+    std::string text;
+    text.reserve(bytes.size() / 2);
+    for (std::size_t at = 2; at < bytes.size(); at += 2) {
+        if (at + 1 == bytes.size()) {
+            text += unmatchedByte;  // half a code unit: the file was cut
+            break;
+        }
+        const auto first = static_cast<unsigned char>(bytes[at]), second = static_cast<unsigned char>(bytes[at + 1]);
+        const unsigned unit = little ? (second << 8 | first) : (first << 8 | second);
+        if (unit == '\n' && !text.empty() && text.back() == '\r') {
+            text.back() = '\n';
+        } else if (unit <= 0x7F) {
+            text += static_cast<char>(unit);
+        } else {
+            // A high surrogate followed by a low one is one character.
+            if (unit >= 0xD800 && unit <= 0xDBFF && at + 3 < bytes.size()) {
+                const auto a = static_cast<unsigned char>(bytes[at + 2]), b = static_cast<unsigned char>(bytes[at + 3]);
+                const unsigned next = little ? (b << 8 | a) : (a << 8 | b);
+                if (next >= 0xDC00 && next <= 0xDFFF) at += 2;
+            }
+            text += unmatchedByte;
+        }
+    }
+    return text;
+}
+
 IntervalMap defaultIntervals() {
     IntervalMap intervals;
     for (const WeatherEntry& entry : weatherCatalogue) intervals[entry.displayName] = defaultMinutes;

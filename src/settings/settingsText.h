@@ -48,6 +48,28 @@ SettingsLine parseSettingsLine(std::string_view line);
 // The UTF-8 byte-order mark that Windows editors put at the start of a file.
 constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 
+// How the file's bytes were written. The text of a settings file is plain ASCII in any of them.
+enum class SettingsEncoding {
+    singleByte,   // ANSI or UTF-8 without a mark
+    utf8Mark,     // UTF-8 with its byte-order mark (skipped by the line reader)
+    utf16LittleEndian,  // FF FE, as Notepad's "Unicode" and PowerShell 5.1's ">" write
+    utf16BigEndian,     // FE FF
+};
+
+SettingsEncoding detectEncoding(std::string_view bytes);
+
+// "UTF-16 LE with byte-order mark" and the like, for the tools.
+const char* encodingName(SettingsEncoding encoding);
+
+// What a code unit beyond ASCII becomes when UTF-16 is taken down to single bytes: a byte that
+// is part of no key, digit or mark, so such a line reads as it would in any other encoding.
+constexpr char unmatchedByte = '\x80';
+
+// A UTF-16 file (by its byte-order mark) as the single-byte text every reader works on: each
+// code unit one byte, a surrogate pair one unmatched byte, CR LF made LF as text mode does, a
+// lone last byte one unmatched byte. Any other text is returned as it is.
+std::string decodeSettingsBytes(std::string_view bytes);
+
 // Calls fn(line) for each line of a whole file's text: lines end at '\n', a last line without
 // one counts, a byte-order mark at the very start is skipped. fn returns false to stop early.
 template <typename LineFn>
