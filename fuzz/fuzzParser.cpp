@@ -46,6 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_REQUIRE(report.outcome != LoadOutcome::customCycle || report.read.markedIndexes.size() >= 2);
 
     FUZZ_REQUIRE(findStarIndexInText(text) == plainStarLookup(text));
+
+    // A UTF-16 file comes down to at most one byte a code unit, each ASCII or the unmatched byte.
+    const std::string decoded = decodeSettingsBytes(text);
+    const SettingsEncoding encoding = detectEncoding(text);
+    if (encoding == SettingsEncoding::utf16LittleEndian || encoding == SettingsEncoding::utf16BigEndian) {
+        FUZZ_REQUIRE(decoded.size() <= (size - 2 + 1) / 2);
+        for (char c : decoded) FUZZ_REQUIRE(static_cast<unsigned char>(c) <= 0x7F || c == unmatchedByte);
+    } else {
+        FUZZ_REQUIRE(decoded == text);
+    }
     FUZZ_REQUIRE(countStars(text) == static_cast<std::size_t>(std::count(text.begin(), text.end(), '*')));
 
     // Every line on its own: marks are stars before the comment, minutes only when valid.
