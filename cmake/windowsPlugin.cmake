@@ -32,15 +32,18 @@ if(NUBILO_TESTS)
   add_subdirectory(e2e)
 endif()
 
-# The player's package: Nubilo.asi and the player's README, nothing else.
+# The player's package: Nubilo.asi and the player's README, with CR LF line ends and a name
+# that no other mod's readme in the game folder has.
 set(packageName Nubilo-${PROJECT_VERSION}-win64)
 set(packageDir ${CMAKE_CURRENT_BINARY_DIR}/package)
 add_custom_target(package-zip
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${packageDir}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${packageDir}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:Nubilo> ${packageDir}/Nubilo.asi
-  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/README.txt ${packageDir}/README.txt
-  COMMAND ${CMAKE_COMMAND} -E chdir ${packageDir} ${CMAKE_COMMAND} -E tar cf ${CMAKE_CURRENT_BINARY_DIR}/${packageName}.zip --format=zip Nubilo.asi README.txt
-  DEPENDS Nubilo ${PROJECT_SOURCE_DIR}/docs/README.txt
+  COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/docs/README.txt "-DOUT=${packageDir}/Nubilo README.txt"
+          -P ${PROJECT_SOURCE_DIR}/cmake/toCrlf.cmake
+  COMMAND ${CMAKE_COMMAND} -E chdir ${packageDir} ${CMAKE_COMMAND} -E tar cf ${CMAKE_CURRENT_BINARY_DIR}/${packageName}.zip
+          --format=zip Nubilo.asi "Nubilo README.txt"
+  DEPENDS Nubilo ${PROJECT_SOURCE_DIR}/docs/README.txt ${PROJECT_SOURCE_DIR}/cmake/toCrlf.cmake
   COMMENT "Packing ${packageName}.zip"
   VERBATIM)

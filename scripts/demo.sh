@@ -3,7 +3,8 @@
 # the plug-in's defaults.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-tools.sh >/dev/null
+bash scripts/install-tools.sh
+echo "building: the plug-in's core, the nubilo tool and the tests (build/default)"
 cmake --preset default >/dev/null
 cmake --build --preset default >/dev/null
 ./build/default/tools/nubilo simulate "$@"

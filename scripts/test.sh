@@ -27,5 +27,7 @@ cmake --preset win64
 cmake --build --preset win64
 ctest --preset win64
 cmake --build --preset win64 --target package-zip
-unzip_list=$(cmake -E tar tf build/win64/Nubilo-*-win64.zip)
-[ "$(printf '%s\n' "$unzip_list" | sort | tr '\n' ' ')" = "Nubilo.asi README.txt " ] || { echo "package holds: $unzip_list"; exit 1; }
+bash scripts/checkPackage.sh build/win64/Nubilo-*-win64.zip
+
+step "GitHub Actions workflow (not run here: linted against the workflow schema)"
+npx --no-install action-validator .github/workflows/*.yml && echo "workflow files valid"

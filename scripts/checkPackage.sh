@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The player's zip holds exactly what players get, and its README reads well in Notepad.
+set -euo pipefail
+zip="$1"
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+(cd "$unpacked" && cmake -E tar xf "$OLDPWD/$zip")
+listing=$(cd "$unpacked" && find . -type f | sed 's|^\./||' | sort | tr '\n' '|')
+expected="Nubilo README.txt|Nubilo.asi|"
+[ "$listing" = "$expected" ] || { echo "package holds: $listing, wanted: $expected"; exit 1; }
+readme="$unpacked/Nubilo README.txt"
+# Every line ends in CR LF, the last one included.
+if grep -q $'[^\r]$' "$readme" || grep -qx '' "$readme" || [ "$(tail -c 2 "$readme" | od -An -c | tr -d ' ')" != '\r\n' ]; then
+  echo "Nubilo README.txt has a line end other than CR LF"
+  exit 1
+fi
+echo "package ok: $(echo "$listing" | tr '|' ' ')($(wc -l < "$readme") README lines, CR LF)"
