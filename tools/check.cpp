@@ -13,12 +13,13 @@
 namespace {
 
 const char* checkHelp =
-    "usage: nubilo check [FILE]\n"
+    "usage: nubilo check [--json] [FILE]\n"
     "\n"
     "Reads a settings file the way the plug-in does and tells what it will do with it:\n"
     "every line's verdict, the ten weathers' minutes and marks, how the cycle will run, and the\n"
     "log lines the plug-in writes on loading it. It never writes anything.\n"
-    "FILE defaults to Nubilo.ini in the current directory.\n"
+    "FILE defaults to Nubilo.ini in the current directory. --json prints the same as one JSON\n"
+    "object (what the designer page shows).\n"
     "\n"
     "exit status: 0 usable, 1 the plug-in would replace it with defaults, 2 unreadable or bad usage\n"
     "\n"
@@ -94,10 +95,6 @@ std::string lineVerdict(const SettingsLine& line) {
     }
     if (line.catalogueIndex >= 0 && line.starsOnLine > 0) verdict += "; star lookup sees a \"*\"";
     return verdict;
-}
-
-std::string minutesText(std::int32_t minutes) {
-    return std::to_string(minutes) + (minutes == defaultMinutes ? " (default)" : "");
 }
 
 std::string arrowList(const std::vector<std::int32_t>& indexes) {
@@ -178,11 +175,13 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile) {
     report.load = readSettingsText(text, 0);
     report.starLookup = findStarIndexInText(text);
     report.starCount = countStars(text);
+    std::vector<bool> givenByLine(weatherCatalogue.size(), false);
     forEachSettingsLine(text, [&](std::string_view raw) {
         SettingsLine line = parseSettingsLine(raw);
-        if (line.kind == LineKind::setting && line.verdict == ValueVerdict::valid && line.catalogueIndex >= 0 &&
-            line.markCount == 1)
-            report.lastSingleStar = line.catalogueIndex;
+        const bool usable = line.kind == LineKind::setting && line.verdict == ValueVerdict::valid && line.catalogueIndex >= 0;
+        if (usable && line.markCount == 1) report.lastSingleStar = line.catalogueIndex;
+        if (usable) givenByLine[static_cast<std::size_t>(line.catalogueIndex)] = true;
+        report.lines.push_back({lineVerdict(line), raw.empty() ? std::string() : printableLine(raw)});
         return true;
     });
     report.logLines = report.load.messages;
@@ -191,16 +190,85 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile) {
         if (!emptyFile) report.logLines.push_back("[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.");
         report.logLines.push_back("[Nubilo] Default Weather.ini written.");
     }
+
+    const SettingsRead& read = report.load.read;
+    for (std::size_t i = 0; i < weatherCatalogue.size(); ++i) {
+        CheckWeather row;
+        row.name = weatherCatalogue[i].displayName;
+        row.minutes = read.intervals.at(row.name);
+        row.byDefault = !givenByLine[i];
+        row.marks = static_cast<int>(std::count(read.markedIndexes.begin(), read.markedIndexes.end(), static_cast<std::int32_t>(i)));
+        row.star = report.lastSingleStar == static_cast<std::int32_t>(i);
+        report.weathers.push_back(row);
+    }
+    report.cycle = cycleSummary(report);
+    report.stuck = !report.wouldReplace && read.markedIndexes.size() < 2 && report.starLookup >= 0 && report.starCount != 1;
+    const std::int32_t first =
+        report.wouldReplace ? defaultStartIndex
+        : read.markedIndexes.size() >= 2 ? read.markedIndexes[customStartPosition(read.markedIndexes, read.startIndex)]
+                                         : read.startIndex;
+    report.firstWeather = nameOf(first);
+    report.conclusion =
+        report.wouldReplace ? std::string("Not usable: no line has a known key with a valid value. The plug-in ") +
+                                  (emptyFile ? "replaces this empty file with defaults."
+                                             : "copies it to Nubilo.ini.bak and replaces it with defaults.")
+                            : "Usable: the plug-in keeps this file.";
     return report;
+}
+
+std::string jsonString(std::string_view text) {
+    std::string json = "\"";
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04X", byte);
+            json += escape;
+        } else {
+            json += c;
+        }
+    }
+    return json + "\"";
+}
+
+std::string checkReportJson(const CheckReport& report) {
+    std::string json = "{\"encoding\":" + jsonString(encodingName(report.encoding));
+    json += ",\"lines\":[";
+    for (std::size_t i = 0; i < report.lines.size(); ++i)
+        json += std::string(i ? "," : "") + "{\"verdict\":" + jsonString(report.lines[i].verdict) +
+                ",\"shown\":" + jsonString(report.lines[i].shown) + "}";
+    json += "],\"weathers\":[";
+    for (std::size_t i = 0; i < report.weathers.size(); ++i) {
+        const CheckWeather& row = report.weathers[i];
+        json += std::string(i ? "," : "") + "{\"name\":" + jsonString(row.name) + ",\"minutes\":" + std::to_string(row.minutes) +
+                ",\"byDefault\":" + (row.byDefault ? "true" : "false") + ",\"marks\":" + std::to_string(row.marks) +
+                ",\"star\":" + (row.star ? "true" : "false") + "}";
+    }
+    json += "],\"cycle\":" + jsonString(report.cycle);
+    json += ",\"stuck\":" + std::string(report.stuck ? "true" : "false");
+    json += ",\"wouldReplace\":" + std::string(report.wouldReplace ? "true" : "false");
+    json += ",\"log\":[";
+    for (std::size_t i = 0; i < report.logLines.size(); ++i) json += (i ? "," : "") + jsonString(report.logLines[i]);
+    json += std::string(report.logLines.empty() ? "" : ",") + jsonString("[Nubilo] Applied weather: " + report.firstWeather);
+    json += "],\"conclusion\":" + jsonString(report.conclusion) + "}";
+    return json;
 }
 
 int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::string path = "Nubilo.ini";
     bool havePath = false;
+    bool json = false;
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
             out << checkHelp;
             return exitUsable;
+        }
+        if (arg == "--json") {
+            json = true;
+            continue;
         }
         if (arg.size() > 1 && arg[0] == '-') {
             err << "nubilo check: unknown option " << arg << " (see nubilo check --help)\n";
@@ -227,52 +295,39 @@ int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "nubilo check: cannot read " << path << " to its end\n";
         return exitUsage;
     }
-    const CheckReport report = analyseSettings(text, isEmptyFile(path));
-    const SettingsRead& read = report.load.read;
+    CheckReport report = analyseSettings(text, isEmptyFile(path));
+    report.encoding = encoding;  // the text came decoded
+    if (json) {
+        out << checkReportJson(report) << "\n";
+        return report.wouldReplace ? exitWouldReplace : exitUsable;
+    }
 
-    std::size_t lineCount = 0;
-    forEachSettingsLine(text, [&](std::string_view) { return ++lineCount, true; });
-    out << "Checking " << path << " (" << lineCount << (lineCount == 1 ? " line" : " lines")
+    out << "Checking " << path << " (" << report.lines.size() << (report.lines.size() == 1 ? " line" : " lines")
         << (encoding == SettingsEncoding::utf8Mark ? ", starts with a UTF-8 byte-order mark, skipped"
             : encoding == SettingsEncoding::singleByte ? ""
                                                        : std::string(", ") + encodingName(encoding) + ", read as ASCII")
         << ")\n\n";
 
-    std::size_t number = 0;
-    forEachSettingsLine(text, [&](std::string_view raw) {
-        out << "line " << ++number << ": " << lineVerdict(parseSettingsLine(raw)) << "\n";
-        if (!raw.empty()) out << "  | " << printableLine(raw) << "\n";
-        return true;
-    });
+    for (std::size_t number = 0; number < report.lines.size(); ++number) {
+        out << "line " << number + 1 << ": " << report.lines[number].verdict << "\n";
+        if (!report.lines[number].shown.empty()) out << "  | " << report.lines[number].shown << "\n";
+    }
 
     out << "\nWeather       Minutes        Marks  Star\n";
-    for (std::size_t i = 0; i < weatherCatalogue.size(); ++i) {
-        const std::string& name = weatherCatalogue[i].displayName;
-        const auto marks = std::count(read.markedIndexes.begin(), read.markedIndexes.end(), static_cast<std::int32_t>(i));
-        char row[96];
-        std::snprintf(row, sizeof row, "%-13s %-14s %-6s %s", name.c_str(), minutesText(read.intervals.at(name)).c_str(),
-                      marks ? std::to_string(marks).c_str() : "-",
-                      report.lastSingleStar == static_cast<std::int32_t>(i) ? "*" : "");
-        std::string trimmed = row;
+    for (const CheckWeather& row : report.weathers) {
+        char line[96];
+        std::snprintf(line, sizeof line, "%-13s %-14s %-6s %s", row.name.c_str(),
+                      (std::to_string(row.minutes) + (row.minutes == defaultMinutes ? " (default)" : "")).c_str(),
+                      row.marks ? std::to_string(row.marks).c_str() : "-", row.star ? "*" : "");
+        std::string trimmed = line;
         while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
         out << trimmed << "\n";
     }
 
-    out << "\nCycle: " << cycleSummary(report) << "\n";
+    out << "\nCycle: " << report.cycle << "\n";
     out << "\nOn loading this file the plug-in logs:\n";
     for (const std::string& line : report.logLines) out << "  " << line << "\n";
-    const std::int32_t first =
-        report.wouldReplace ? defaultStartIndex
-        : read.markedIndexes.size() >= 2 ? read.markedIndexes[customStartPosition(read.markedIndexes, read.startIndex)]
-                                         : read.startIndex;
-    out << "  [Nubilo] Applied weather: " << nameOf(first) << "\n";
-
-    if (report.wouldReplace) {
-        out << "\nNot usable: no line has a known key with a valid value. The plug-in "
-            << (isEmptyFile(path) ? "replaces this empty file with defaults.\n"
-                                  : "copies it to Nubilo.ini.bak and replaces it with defaults.\n");
-        return exitWouldReplace;
-    }
-    out << "\nUsable: the plug-in keeps this file.\n";
-    return exitUsable;
+    out << "  [Nubilo] Applied weather: " << report.firstWeather << "\n";
+    out << "\n" << report.conclusion << "\n";
+    return report.wouldReplace ? exitWouldReplace : exitUsable;
 }

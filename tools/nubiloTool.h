@@ -19,6 +19,21 @@ int runNubilo(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runSimulate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// One line of the file as `check` shows it.
+struct CheckLine {
+    std::string verdict;  // "setting Fog = 10 minutes; 1 mark: carries the star", ...
+    std::string shown;    // the line itself, odd bytes escaped, long lines cut
+};
+
+// One row of the weathers' table.
+struct CheckWeather {
+    std::string name;
+    std::int32_t minutes = 30;
+    bool byDefault = true;   // no valid line gave its minutes
+    int marks = 0;           // marked lines of this weather
+    bool star = false;       // the loader's star
+};
+
 // What the plug-in will do with a settings text, as `check` reports it.
 struct CheckReport {
     LoadReport load;
@@ -28,7 +43,20 @@ struct CheckReport {
     bool wouldReplace = false;        // the loader would back the file up and write defaults
     std::vector<std::string> logLines;  // what loading it writes to the log, in order
     SettingsEncoding encoding = SettingsEncoding::singleByte;
+    std::vector<CheckLine> lines;
+    std::vector<CheckWeather> weathers;  // the ten, in catalogue order
+    std::string cycle;                   // the cycle in words
+    bool stuck = false;                  // the weather never changes
+    std::string firstWeather;            // what the plug-in applies on loading it
+    std::string conclusion;              // "Usable: ..." or "Not usable: ..."
 };
+
+// The report as JSON, for the designer page and its tests.
+std::string checkReportJson(const CheckReport& report);
+
+// A string as a JSON string literal; bytes beyond ASCII are written as \u00XX escapes of the
+// byte, so any text of a settings file makes valid JSON.
+std::string jsonString(std::string_view text);
 
 // Takes the file's bytes as they are on disk (a UTF-16 file is decoded here) or as read.
 CheckReport analyseSettings(std::string_view bytes, bool emptyFile);
