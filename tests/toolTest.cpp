@@ -230,3 +230,37 @@ TEST_F(Tool, CheckAndThePluginAgreeOnEveryCorpusFile) {
     }
     EXPECT_GE(files, 17);
 }
+
+TEST_F(Tool, SimulationSkippingIdlePassesShowsWhatEverySecondShows) {
+    // The designer and `simulate` skip the passes in which nothing can happen; a pass every
+    // second must give the very same weathers at the very same seconds, and the same log.
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(corpus)) {
+        SCOPED_TRACE(entry.path().filename().string());
+        ++files;
+        const std::string settings = readFile(entry.path().string());
+        const Simulation skipping = simulateCycle(&settings, 8 * 3600, false);
+        const Simulation everySecond = simulateCycle(&settings, 8 * 3600, true);
+        ASSERT_EQ(skipping.shown.size(), everySecond.shown.size());
+        for (std::size_t i = 0; i < skipping.shown.size(); ++i) {
+            EXPECT_EQ(skipping.shown[i].at, everySecond.shown[i].at) << i;
+            EXPECT_EQ(skipping.shown[i].displayName, everySecond.shown[i].displayName) << i;
+            EXPECT_EQ(skipping.shown[i].wind, everySecond.shown[i].wind) << i;
+        }
+        EXPECT_EQ(skipping.log, everySecond.log);
+        EXPECT_FALSE(skipping.shown.empty());
+    }
+    EXPECT_GE(files, 17);
+    const Simulation none = simulateCycle(nullptr, 3600, false);
+    EXPECT_EQ(simulationJson(none, 3600).rfind(
+                  "{\"seconds\":3600,\"bands\":[{\"weather\":\"Clear\",\"game\":\"SUNNY\",\"start\":0,\"end\":1801,\"wind\":0.0},"
+                  "{\"weather\":\"Snow\",\"game\":\"SNOW\",\"start\":1801,\"end\":3600,\"wind\":90.0}],\"log\":[",
+                  0),
+              0u);
+}
+
+TEST(ToolJson, EscapesEveryByteASettingsFileCanHold) {
+    EXPECT_EQ(jsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(jsonString(std::string("\t\r\n\0\x7F\x80\xFF", 7)), "\"\\u0009\\u000D\\u000A\\u0000\\u007F\\u0080\\u00FF\"");
+    EXPECT_EQ(jsonString("Set Fog Time = 5*"), "\"Set Fog Time = 5*\"");
+}

@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* simulateHelp =
-    "usage: nubilo simulate [--settings FILE] [--hours H] [--log]\n"
+    "usage: nubilo simulate [--settings FILE] [--hours H] [--log] [--json]\n"
     "\n"
     "Runs the plug-in's real script loop on a simulated clock, one pass per simulated second,\n"
     "and prints what the game would have shown: a timeline and a bar strip.\n"
@@ -29,20 +29,11 @@ const char* simulateHelp =
     "  --settings FILE  the settings file to start from\n"
     "  --hours H        how long to run, 0 < H <= 8784 (default 24; fractions allowed)\n"
     "  --log            also print the plug-in's own log lines, in order\n"
+    "  --json           print the weathers shown and the log as one JSON object\n"
     "\n"
     "examples:\n"
     "  nubilo simulate\n"
     "  nubilo simulate --settings Nubilo.ini --hours 6 --log\n";
-
-// 2026-01-01 00:00:00 UTC: the simulation's day one.
-constexpr std::int64_t simulationStart = 1767225600;
-
-struct Showing {
-    std::int64_t at = 0;
-    std::string displayName;
-    std::string gameName;
-    float wind = 0.0f;
-};
 
 std::string clockText(std::int64_t seconds) {
     char text[32];
@@ -68,31 +59,6 @@ char stripLetter(const std::string& displayName) {
     for (std::size_t i = 0; i < weatherCatalogue.size(); ++i)
         if (weatherCatalogue[i].displayName == displayName) return letters[i];
     return '?';
-}
-
-// The applications the substitute host recorded, as what showed from when.
-std::vector<Showing> timeline() {
-    std::vector<Showing> shown;
-    std::string lastHashed;
-    for (const NativeCall& call : substituteHost.nativeCalls) {
-        if (call.hash == nativeGetHashKey) lastHashed = call.hashedName;
-        if (call.hash == nativeSetWeatherType) {
-            Showing showing;
-            showing.at = call.clock - simulationStart;
-            showing.gameName = lastHashed;
-            showing.displayName = lastHashed;
-            for (const WeatherEntry& entry : weatherCatalogue) {
-                if (entry.gameName == lastHashed) {
-                    showing.displayName = entry.displayName;
-                    break;
-                }
-            }
-            shown.push_back(showing);
-        }
-        if (call.hash == nativeSetWindSpeed && !shown.empty() && !call.args.empty())
-            shown.back().wind = std::bit_cast<float>(static_cast<std::uint32_t>(call.args[0]));
-    }
-    return shown;
 }
 
 struct ScratchDirectory {
@@ -130,6 +96,7 @@ int runSimulate(const std::vector<std::string>& args, std::ostream& out, std::os
     std::string settings;
     double hours = 24;
     bool showLog = false;
+    bool json = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
@@ -137,6 +104,8 @@ int runSimulate(const std::vector<std::string>& args, std::ostream& out, std::os
             return exitUsable;
         } else if (arg == "--log") {
             showLog = true;
+        } else if (arg == "--json") {
+            json = true;
         } else if (arg == "--settings" || arg == "--hours") {
             if (i + 1 == args.size()) {
                 err << "nubilo simulate: " << arg << " needs a value (see nubilo simulate --help)\n";
@@ -171,23 +140,16 @@ int runSimulate(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     ScratchDirectory scratch;
     if (!enterScratch(scratch, err)) return exitUsage;
-    if (!settings.empty() && !replaceFileContent("Nubilo.ini", original, true)) {
-        leaveScratch(scratch);
-        err << "nubilo simulate: cannot copy " << settings << " into a private directory\n";
-        return exitUsage;
-    }
 
     const auto seconds = static_cast<std::int64_t>(std::llround(hours * 3600));
-    substituteReset(simulationStart);
-    substituteHost.advancePerPass = 1;
-    const HostModule module = reinterpret_cast<HostModule>(std::uintptr_t{0x10000});
-    substituteAttach(module);
-    substituteRunPasses(static_cast<std::uint64_t>(seconds));
-    substituteDetach(module);
-    std::vector<Showing> shown = timeline();
-    std::string log;
-    if (showLog) readWholeFile("Weather.txt", log, false);
+    const Simulation simulation = simulateCycle(settings.empty() ? nullptr : &original, seconds);
     leaveScratch(scratch);
+    if (json) {
+        out << simulationJson(simulation, seconds) << "\n";
+        return exitUsable;
+    }
+    const std::vector<Showing>& shown = simulation.shown;
+    const std::string& log = simulation.log;
 
     out << "Simulating " << durationText(seconds) << " on "
         << (settings.empty() ? std::string("the plug-in's default settings") : settings)
