@@ -264,3 +264,61 @@ TEST(ToolJson, EscapesEveryByteASettingsFileCanHold) {
     EXPECT_EQ(jsonString(std::string("\t\r\n\0\x7F\x80\xFF", 7)), "\"\\u0009\\u000D\\u000A\\u0000\\u007F\\u0080\\u00FF\"");
     EXPECT_EQ(jsonString("Set Fog Time = 5*"), "\"Set Fog Time = 5*\"");
 }
+
+namespace {
+
+// The cycle a design runs, read from its start.
+std::vector<std::int32_t> ringOf(const Design& design) {
+    std::vector<std::int32_t> ring;
+    for (std::size_t i = 0; i < design.order.size(); ++i) ring.push_back(design.order[(design.start + i) % design.order.size()]);
+    return ring;
+}
+
+}  // namespace
+
+TEST_F(Tool, DesignedFilesMakeThePluginRunTheDesignedCycle) {
+    struct Case {
+        std::vector<std::int32_t> order;
+        std::size_t start;
+        std::vector<std::int32_t> ring;  // what the plug-in runs
+        bool canonical;                  // the plug-in's own layout, with its moving star
+    };
+    const Case cases[] = {
+        {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 4, {4, 5, 6, 7, 8, 9, 0, 1, 2, 3}, true},  // catalogue order from Fog
+        {{5, 6, 7, 8, 9, 0, 1, 2, 3, 4}, 0, {5, 6, 7, 8, 9, 0, 1, 2, 3, 4}, true},  // the same ring, written from Clear
+        {{0, 4, 5, 0}, 0, {0, 4, 5, 0}, false},                                     // Rain, Fog, Clear, Rain again
+        {{0, 4, 5, 0}, 3, {0, 0, 4, 5}, false},                                     // ... from the second Rain
+        {{6, 2}, 1, {2, 6}, false},                                                 // only two weathers
+        {{3}, 0, {3, 3}, false},                                                    // one alone: marked twice
+        {{1, 0, 2, 3, 4, 5, 6, 7, 8, 9}, 0, {1, 0, 2, 3, 4, 5, 6, 7, 8, 9}, false}, // all ten, another order
+    };
+    for (const Case& c : cases) {
+        Design design = defaultDesign();
+        design.order = c.order;
+        design.start = c.start;
+        for (std::size_t i = 0; i < design.minutes.size(); ++i) design.minutes[i] = static_cast<std::int32_t>(7 + 3 * i);
+        SCOPED_TRACE(designJson(design));
+        const std::string text = designedSettingsText(design);
+        // The marks and nothing else carry stars: one in the plug-in's layout, one and then two a line.
+        EXPECT_EQ(countStars(text), c.canonical ? 1u : 1 + 2 * (c.ring.size() - 1));
+        EXPECT_EQ(text.rfind("[Settings]\nSet ", 0) == 0, c.canonical);
+
+        const CheckReport report = analyseSettings(text, false);
+        EXPECT_FALSE(report.wouldReplace);
+        EXPECT_FALSE(report.stuck);
+        const Design read = designOf(report);
+        EXPECT_EQ(ringOf(read), c.ring);
+        EXPECT_EQ(read.minutes, design.minutes);
+
+        // The plug-in's own loop on the file: the weathers come in the ring's order, each for
+        // its minutes (plus the one second of the star's reload in catalogue order).
+        const Simulation run = simulateCycle(&text, 6 * 3600);
+        ASSERT_GE(run.shown.size(), c.ring.size() + 1);
+        for (std::size_t i = 0; i + 1 < run.shown.size(); ++i) {
+            const auto index = static_cast<std::size_t>(c.ring[i % c.ring.size()]);
+            EXPECT_EQ(run.shown[i].displayName, weatherCatalogue[index].displayName) << i;
+            EXPECT_EQ(run.shown[i + 1].at - run.shown[i].at, design.minutes[index] * 60 + (c.canonical ? 1 : 0)) << i;
+        }
+    }
+    EXPECT_EQ(designedSettingsText(Design{}), "");
+}

@@ -90,3 +90,23 @@ std::string suggestKey(std::string_view key);
 
 // A line as it can be shown in a terminal: odd bytes escaped, long lines cut.
 std::string printableLine(std::string_view line, std::size_t limit = 100);
+
+// A cycle as the designer page edits it.
+struct Design {
+    std::vector<std::int32_t> order;    // catalogue indexes in cycle order; a weather may repeat
+    std::size_t start = 0;              // the position in order the cycle starts at
+    std::vector<std::int32_t> minutes;  // every weather's minutes, in catalogue order
+};
+
+// All ten in catalogue order from Clear, 30 minutes each: the plug-in's defaults.
+Design defaultDesign();
+
+// The settings file that makes the plug-in run exactly this cycle: the canonical layout with
+// one star when the order is the catalogue's with all ten; otherwise a custom cycle of marked
+// lines. Empty for a design without weathers.
+std::string designedSettingsText(const Design& design);
+
+// The cycle the plug-in makes of a checked file, to edit from.
+Design designOf(const CheckReport& report);
+
+std::string designJson(const Design& design);
