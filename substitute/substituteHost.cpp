@@ -8,7 +8,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
+#elif !defined(__EMSCRIPTEN__)
 #include <ucontext.h>
 #endif
 
@@ -23,6 +23,16 @@ SubstituteHost& substituteState() { return substituteHost; }
 
 namespace {
 
+#ifdef __EMSCRIPTEN__
+// The browser has no fibres: the designer page drives the loop's halves itself, so there is no
+// registered script to run here.
+void switchToHost() {}
+void dropFibre() {}
+void switchToScript() { substituteHost.scriptReturned = true; }
+struct {
+    bool inScript = false;
+} fibre;
+#else
 // The script fibre. One at a time; it is abandoned, not unwound, when the host is reset, as the
 // script's loop holds nothing of its own between passes.
 struct Fibre {
@@ -136,6 +146,8 @@ void switchToScript() {
     fibre.inScript = false;
 #endif
 }
+
+#endif
 
 }  // namespace
 

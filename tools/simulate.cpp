@@ -1,4 +1,3 @@
-#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // the current directory. The nubilo tool runs it in a private directory; the designer page runs
 // it on the browser's in-memory file system.
 #include <algorithm>
-#include <bit>
+#include <cstring>
 #include <cstdio>
 
 #include "cycle/cycleState.h"
@@ -34,8 +34,10 @@ std::vector<Showing> timeline() {
             }
             shown.push_back(showing);
         }
-        if (call.hash == nativeSetWindSpeed && !shown.empty() && !call.args.empty())
-            shown.back().wind = std::bit_cast<float>(static_cast<std::uint32_t>(call.args[0]));
+        if (call.hash == nativeSetWindSpeed && !shown.empty() && !call.args.empty()) {
+            const auto bits = static_cast<std::uint32_t>(call.args[0]);
+            std::memcpy(&shown.back().wind, &bits, sizeof bits);  // no std::bit_cast in the WebAssembly build
+        }
     }
     return shown;
 }
@@ -45,9 +47,7 @@ std::vector<Showing> timeline() {
 std::int64_t nextEventfulSecond(std::int64_t now, std::int64_t end) {
     const CycleState& state = cycleState;
     FileIdentity file;
-    if (queryFileIdentity(settingsPath.c_str(), file) &&
-        (file.writeTime != state.settingsWriteTime || file.size != state.settingsSize))
-        return now + 1;
+    if (queryFileIdentity(settingsPath.c_str(), file) && differsFromSeen(file)) return now + 1;
     if (state.settling) return now + 1;
     const std::int32_t index = currentCatalogueIndex(state);
     if (index < 0) return end;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cycle/cycleState.h"
+#include "cycle/mainLoop.h"
 #include "host/clock.h"
 #include "log/log.h"
 #include "settings/fileAccess.h"
@@ -64,9 +65,8 @@ void updateSettingsStar(const IntervalMap& intervals, const std::vector<WeatherE
     // The minutes written come from the last load: write them only over the file that load read.
     // A file saved since, or one still settling, is the player's; the next pass reloads it.
     if (state.settling) return;
-    FileIdentity loaded;
-    if (state.settingsSize >= 0) loaded = {true, state.settingsWriteTime, state.settingsSize};
-    switch (replaceFileContentIf(settingsPath, canonicalSettingsText(intervals, weathers, star), false, loaded)) {
+    switch (replaceFileContentIf(settingsPath, canonicalSettingsText(intervals, weathers, star), false,
+                                 seenSettingsIdentity())) {
         case ReplaceOutcome::written: break;
         case ReplaceOutcome::changedMeanwhile: return;
         case ReplaceOutcome::failed: writeLog("[Nubilo] ERROR: Could not update Weather.ini with new star."); return;

@@ -15,6 +15,7 @@ struct CycleState {
     bool customActive = false;
     std::int64_t settingsWriteTime = 0;  // last-write time the main loop last saw; 0 for none
     std::int64_t settingsSize = -1;      // the size seen with it; -1 for none
+    std::uint64_t settingsFileId = 0;    // and the file's inode, where the platform gives one
     // An unusable file seen on a reload is left alone until it has stayed the same this long:
     // an editor's save truncates the file first and writes it a moment later.
     bool settling = false;

@@ -28,9 +28,21 @@ void logFailure(const char* what) noexcept {
 void rememberSettingsIdentity(const FileIdentity& identity) {
     cycleState.settingsWriteTime = identity.exists ? identity.writeTime : 0;
     cycleState.settingsSize = identity.exists ? identity.size : -1;
+    cycleState.settingsFileId = identity.exists ? identity.fileId : 0;
 }
 
 }  // namespace
+
+FileIdentity seenSettingsIdentity() {
+    const CycleState& state = cycleState;
+    if (state.settingsSize < 0) return {};
+    return {true, state.settingsWriteTime, state.settingsSize, state.settingsFileId};
+}
+
+bool differsFromSeen(const FileIdentity& file) {
+    const CycleState& state = cycleState;
+    return file.writeTime != state.settingsWriteTime || file.size != state.settingsSize || file.fileId != state.settingsFileId;
+}
 
 SettingsLoad adoptSettings(UnusableFile unusable) {
     CycleState& state = cycleState;
@@ -96,7 +108,7 @@ void runCyclePass() noexcept {
         // Absent, or not queryable (access refused, say): unchanged for this pass.
         FileIdentity file;
         if (queryFileIdentity(settingsPath.c_str(), file)) {
-            if (file.writeTime != state.settingsWriteTime || file.size != state.settingsSize) {
+            if (differsFromSeen(file)) {
                 rememberSettingsIdentity(file);
                 reload(UnusableFile::defer);
             } else if (state.settling &&

@@ -41,6 +41,7 @@ FileIdentity identityOfOpenFile(std::FILE* file) {
         identity.exists = true;
         identity.writeTime = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
         identity.size = static_cast<std::int64_t>(info.st_size);
+        identity.fileId = static_cast<std::uint64_t>(info.st_ino);
     }
 #endif
     return identity;
@@ -150,7 +151,7 @@ OldFile inspect(const std::string& target) {
         old.mode = info.st_mode;
         old.writeTime = info.st_mtim;
         old.identity = {true, static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-                        static_cast<std::int64_t>(info.st_size)};
+                        static_cast<std::int64_t>(info.st_size), static_cast<std::uint64_t>(info.st_ino)};
     }
     return old;
 }
@@ -325,6 +326,7 @@ bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept {
     if (::stat(path, &info) != 0) return false;
     identity.writeTime = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     identity.size = static_cast<std::int64_t>(info.st_size);
+    identity.fileId = static_cast<std::uint64_t>(info.st_ino);
 #endif
     identity.exists = true;
     return true;

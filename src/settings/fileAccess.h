@@ -11,6 +11,9 @@ struct FileIdentity {
     bool exists = false;
     std::int64_t writeTime = 0;  // nanoseconds since 1970 (POSIX), FILETIME ticks (Windows)
     std::int64_t size = 0;
+    // The inode (POSIX): a file renamed into place is another file even where the clock of the
+    // file system is too coarse to tell two writes apart. 0 on Windows, whose path query lacks it.
+    std::uint64_t fileId = 0;
     bool operator==(const FileIdentity&) const = default;
 };
 

@@ -1,7 +1,7 @@
 #include "weather/applyWeather.h"
 
 #include <array>
-#include <bit>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -12,7 +12,12 @@
 namespace {
 
 // A 32-bit float travels in the low half of a zeroed 64-bit slot.
-std::uint64_t floatSlot(float value) { return std::bit_cast<std::uint32_t>(value); }
+// (memcpy, not std::bit_cast: the WebAssembly build's library has no bit_cast.)
+std::uint64_t floatSlot(float value) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
 
 constexpr std::array<std::pair<std::string_view, float>, 10> windSpeeds = {{
     {"THUNDER", 90.0f},

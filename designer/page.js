@@ -1,0 +1,291 @@
+"use strict";
+// The designer's page: everything it says about a file comes from the plug-in's own code,
+// compiled to WebAssembly above (check, simulate, and the writer of designed files).
+
+const weathers = ["Rain", "Thunder", "Cloudy", "Dust Storms", "Fog", "Clear", "Snow", "Wind", "Snowlight", "Blizzard"];
+const colours = ["#4a78c2", "#5b4a9e", "#9aa3ad", "#c9a063", "#c7cdd3", "#f2c94c", "#eef4fb", "#7fb8a6", "#bcd7ef", "#8fb3d9"];
+const day = 24 * 3600;
+const $ = (id) => document.getElementById(id);
+
+let nubilo = null;
+let design = null;       // {order: [catalogue index...], start: position, minutes: [10]}
+let fileText = "";        // the file the design makes
+let lastSimulation = null;
+
+// The plug-in's answers are JSON whose strings carry the file's bytes one per character; shown
+// as UTF-8 where they are, with a replacement character where they are not.
+function bytesText(s) {
+  return new TextDecoder("utf-8").decode(Uint8Array.from(s, (c) => c.charCodeAt(0) & 0xff));
+}
+
+function withBytes(bytes, call) {
+  const at = nubilo._malloc(Math.max(bytes.length, 1));
+  nubilo.HEAPU8.set(bytes, at);
+  try {
+    return JSON.parse(nubilo.UTF8ToString(call(at, bytes.length)));
+  } finally {
+    nubilo._free(at);
+  }
+}
+
+const check = (bytes) => withBytes(bytes, (at, size) => nubilo._designerCheck(at, size));
+const simulate = (bytes) => withBytes(bytes, (at, size) => nubilo._designerSimulate(at, size, day));
+
+function write(d) {
+  const text = `${d.start};${d.minutes.join(",")};${d.order.join(",")}`;
+  const size = nubilo.lengthBytesUTF8(text) + 1;
+  const at = nubilo._malloc(size);
+  nubilo.stringToUTF8(text, at, size);
+  try {
+    return nubilo.UTF8ToString(nubilo._designerWrite(at));
+  } finally {
+    nubilo._free(at);
+  }
+}
+
+function element(tag, attributes = {}, ...children) {
+  const made = document.createElement(tag);
+  for (const [name, value] of Object.entries(attributes)) {
+    if (name === "text") made.textContent = value;
+    else if (name.startsWith("on")) made.addEventListener(name.slice(2), value);
+    else made.setAttribute(name, value);
+  }
+  made.append(...children);
+  return made;
+}
+
+function clock(seconds) {
+  const two = (n) => String(n).padStart(2, "0");
+  return `${two(Math.floor(seconds / 3600))}:${two(Math.floor(seconds / 60) % 60)}:${two(seconds % 60)}`;
+}
+
+function duration(seconds) {
+  const h = Math.floor(seconds / 3600), m = Math.floor(seconds / 60) % 60, s = seconds % 60;
+  return [h ? `${h}h` : "", m ? `${m}m` : "", s || seconds === 0 ? `${s}s` : ""].filter(Boolean).join(" ");
+}
+
+function swatch(index) {
+  return element("span", { class: "swatch", style: `background:${colours[index]}`, "aria-hidden": "true" });
+}
+
+// ---- 2. what the plug-in makes of the file -------------------------------------------------
+
+function showCheck(report, source) {
+  $("source").textContent = source;
+  $("encoding").textContent = report.encoding;
+  const warnings = $("warnings");
+  warnings.replaceChildren();
+  if (report.wouldReplace)
+    warnings.append(element("p", { id: "wouldReplace", text: "Would be replaced: " + bytesText(report.conclusion) }));
+  if (report.stuck)
+    warnings.append(element("p", { id: "stuck", text: "Stuck: the weather never changes with this file. " + bytesText(report.cycle) }));
+  if (!report.wouldReplace && !report.stuck) warnings.append(element("p", { class: "ok", text: "Usable: Nubilo keeps this file and the cycle runs." }));
+
+  $("cycle").textContent = bytesText(report.cycle);
+  $("summary").tBodies[0].replaceChildren(...report.weathers.map((w, i) => element("tr", {},
+    element("td", {}, swatch(i), w.name),
+    element("td", { text: w.minutes + (w.byDefault ? " (default)" : "") }),
+    element("td", { text: w.marks ? String(w.marks) : "-" }),
+    element("td", { text: w.star ? "*" : "" }))));
+  $("lines").replaceChildren(...report.lines.map((line, i) => element("li", { "data-line": i + 1 },
+    element("span", { class: "verdict", text: `line ${i + 1}: ${bytesText(line.verdict)}` }),
+    element("span", { class: "shown", text: line.shown ? bytesText(line.shown) : "" }))));
+  $("log").replaceChildren(...report.log.map((line) => element("li", { text: bytesText(line) })));
+  $("conclusion").textContent = bytesText(report.conclusion);
+}
+
+// ---- 4. the timeline -----------------------------------------------------------------------
+
+function showTimeline(simulation) {
+  lastSimulation = simulation;
+  const svg = $("timeline");
+  const ns = "http://www.w3.org/2000/svg";
+  const make = (tag, attributes) => {
+    const made = document.createElementNS(ns, tag);
+    for (const [name, value] of Object.entries(attributes)) made.setAttribute(name, value);
+    return made;
+  };
+  svg.replaceChildren();
+  const x = (seconds) => (seconds / day) * 1000;
+  for (const band of simulation.bands) {
+    const index = weathers.indexOf(band.weather);
+    const label = `${band.weather}, ${clock(band.start)} to ${clock(band.end)} (${duration(band.end - band.start)})`;
+    const rect = make("rect", {
+      class: "band", x: x(band.start), y: 8, width: Math.max(x(band.end) - x(band.start), 0.5), height: 44,
+      fill: index >= 0 ? colours[index] : "#000", tabindex: 0, role: "img", "aria-label": label,
+      "data-weather": band.weather, "data-start": band.start, "data-end": band.end,
+    });
+    const title = make("title", {});
+    title.textContent = label;
+    rect.append(title);
+    const tell = () => { $("bandInfo").textContent = label; };
+    rect.addEventListener("mouseenter", tell);
+    rect.addEventListener("focus", tell);
+    svg.append(rect);
+    if (x(band.end) - x(band.start) > 46) {
+      const text = make("text", { x: x(band.start) + 3, y: 34, "font-size": 11, fill: "#1d2430", "pointer-events": "none" });
+      text.textContent = band.weather;
+      svg.append(text);
+    }
+  }
+  for (let hour = 0; hour <= 24; hour += 2) {
+    svg.append(make("line", { x1: x(hour * 3600), x2: x(hour * 3600), y1: 54, y2: 60, stroke: "#5a6473" }));
+    const text = make("text", { x: Math.min(Math.max(x(hour * 3600), 8), 988), y: 74, "font-size": 11, "text-anchor": "middle", fill: "#5a6473" });
+    text.textContent = `${String(hour).padStart(2, "0")}:00`;
+    svg.append(text);
+  }
+  $("bands").replaceChildren(...simulation.bands.map((band) =>
+    element("li", { text: `${clock(band.start)}  ${band.weather} (${duration(band.end - band.start)})` })));
+}
+
+// ---- 3. the design ---------------------------------------------------------------------------
+
+function designNote() {
+  const catalogue = design.order.length === 10 &&
+    design.order.every((_, i) => design.order[(design.start + i) % 10] === (design.order[design.start] + i) % 10);
+  if (catalogue) return "All ten in Nubilo's own order: the file has one star, which Nubilo moves as the cycle goes on, so after a restart the cycle resumes where it stood.";
+  return "A custom cycle: the marked lines run in this order. Nubilo keeps its place in memory only; after a restart it begins again with the start weather." +
+    (design.order.length === 1 ? " One weather alone is written twice, since a custom cycle needs two lines: it stays all the time." : "");
+}
+
+function renderDesign() {
+  const body = $("weathers").tBodies[0];
+  body.replaceChildren(...weathers.map((name, i) => {
+    const inCycle = design.order.includes(i);
+    const box = element("input", { type: "checkbox", id: `in${i}`, "aria-label": `${name} in the cycle`,
+      onchange: (event) => {
+        if (event.target.checked) design.order.push(i);
+        else if (design.order.filter((w) => w !== i).length > 0) {
+          const startWeather = design.order[design.start];
+          design.order = design.order.filter((w) => w !== i);
+          design.start = Math.max(0, design.order.indexOf(startWeather));
+        } else event.target.checked = true;  // the last weather stays
+        changed();
+      } });
+    box.checked = inCycle;
+    const minutes = element("input", { type: "number", id: `minutes${i}`, min: 1, max: 1440, step: 1, value: design.minutes[i],
+      "aria-label": `${name} minutes`,
+      onchange: (event) => {
+        const value = Math.round(Number(event.target.value));
+        if (value >= 1 && value <= 1440) design.minutes[i] = value;
+        changed();
+      } });
+    const again = element("button", { type: "button", id: `again${i}`, text: "Add again", "aria-label": `Add ${name} once more`,
+      onclick: () => { design.order.push(i); changed(); } });
+    return element("tr", {}, element("td", {}, swatch(i), element("label", { for: `in${i}`, text: name })),
+      element("td", {}, box), element("td", {}, minutes), element("td", {}, again));
+  }));
+
+  let dragged = null;
+  const move = (from, to) => {
+    if (to < 0 || to >= design.order.length || from === to) return;
+    const startEntry = design.start;
+    const [taken] = design.order.splice(from, 1);
+    design.order.splice(to, 0, taken);
+    // The start stays with the entry it was on.
+    if (startEntry === from) design.start = to;
+    else if (from < startEntry && to >= startEntry) design.start -= 1;
+    else if (from > startEntry && to <= startEntry) design.start += 1;
+    changed();
+  };
+  $("order").replaceChildren(...design.order.map((index, position) => {
+    const name = weathers[index];
+    const start = element("input", { type: "radio", name: "start", id: `start${position}`, "aria-label": `Start with ${name} (entry ${position + 1})`,
+      onchange: () => { design.start = position; changed(); } });
+    start.checked = position === design.start;
+    const item = element("li", { draggable: "true", "data-weather": name },
+      element("span", { class: "name" }, swatch(index), `${position + 1}. ${name}`, element("span", { class: "muted", text: ` ${design.minutes[index]} min` })),
+      element("label", {}, start, " start"),
+      element("button", { type: "button", text: "\u2191", "aria-label": `Move ${name} (entry ${position + 1}) up`, onclick: () => move(position, position - 1) }),
+      element("button", { type: "button", text: "\u2193", "aria-label": `Move ${name} (entry ${position + 1}) down`, onclick: () => move(position, position + 1) }),
+      element("button", { type: "button", text: "\u2715", "aria-label": `Remove ${name} (entry ${position + 1})`,
+        onclick: () => {
+          if (design.order.length === 1) return;
+          design.order.splice(position, 1);
+          if (design.start > position || design.start >= design.order.length) design.start = Math.max(0, design.start - 1);
+          changed();
+        } }));
+    item.addEventListener("dragstart", () => { dragged = position; item.classList.add("dragging"); });
+    item.addEventListener("dragend", () => item.classList.remove("dragging"));
+    item.addEventListener("dragover", (event) => event.preventDefault());
+    item.addEventListener("drop", (event) => { event.preventDefault(); if (dragged !== null) move(dragged, position); });
+    return item;
+  }));
+  $("designNote").textContent = designNote();
+}
+
+const encoder = new TextEncoder();
+
+// The design changed: its file becomes the file shown, checked and simulated.
+function changed() {
+  fileText = write(design);
+  renderDesign();
+  $("designed").textContent = fileText;
+  const bytes = encoder.encode(fileText);
+  showCheck(check(bytes).check, "the designed file");
+  showTimeline(simulate(bytes));
+}
+
+// A file the player brought: shown as the plug-in reads it, and the design starts from what the
+// plug-in makes of it.
+function open(name, bytes) {
+  const started = performance.now();
+  const answer = check(bytes);
+  showCheck(answer.check, name);
+  design = answer.design;
+  fileText = write(design);
+  renderDesign();
+  $("designed").textContent = fileText;
+  showTimeline(simulate(bytes));
+  $("status").textContent = `Read ${name}: ${bytes.length} bytes, checked in ${Math.round(performance.now() - started)} ms.`;
+}
+
+async function openFile(file) {
+  if (!file) return;
+  if (file.size > 16 * 1024 * 1024) {
+    $("status").textContent = `${file.name} is ${file.size} bytes: far too big to be a settings file.`;
+    return;
+  }
+  open(file.name, new Uint8Array(await file.arrayBuffer()));
+}
+
+function save() {
+  const link = element("a", { href: URL.createObjectURL(new Blob([fileText], { type: "text/plain" })), download: "Nubilo.ini" });
+  document.body.append(link);
+  link.click();
+  link.remove();
+  $("status").textContent = "Saved Nubilo.ini: put it in the game folder, beside Nubilo.asi.";
+}
+
+function wire() {
+  $("fileInput").addEventListener("change", (event) => openFile(event.target.files[0]));
+  $("defaultsButton").addEventListener("click", () => {
+    design = { order: [0, 1, 2, 3, 4, 5, 6, 7, 8, 9], start: 5, minutes: Array(10).fill(30) };
+    changed();
+  });
+  $("pasteButton").addEventListener("click", () => open("the pasted text", encoder.encode($("pasteText").value)));
+  $("saveButton").addEventListener("click", save);
+  const drop = $("drop");
+  document.addEventListener("dragover", (event) => {
+    if (event.dataTransfer && [...event.dataTransfer.types].includes("Files")) { event.preventDefault(); drop.classList.add("over"); }
+  });
+  document.addEventListener("dragleave", () => drop.classList.remove("over"));
+  document.addEventListener("drop", (event) => {
+    if (!event.dataTransfer || !event.dataTransfer.files.length) return;
+    event.preventDefault();
+    drop.classList.remove("over");
+    openFile(event.dataTransfer.files[0]);
+  });
+}
+
+createNubilo().then((module) => {
+  nubilo = module;
+  wire();
+  design = { order: [0, 1, 2, 3, 4, 5, 6, 7, 8, 9], start: 5, minutes: Array(10).fill(30) };
+  changed();
+  $("status").textContent = "Ready: open your Nubilo.ini, or design a cycle below (it starts from Nubilo's defaults).";
+  document.body.dataset.ready = "true";
+}, (error) => {
+  $("status").textContent = "This browser could not start the designer: " + error;
+  $("status").className = "error";
+});
