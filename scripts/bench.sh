@@ -7,3 +7,9 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench >/dev/null
 ./build/bench/bench/nubiloBenchmarks --benchmark_repetitions=5 \
   --benchmark_report_aggregates_only=true "$@"
+
+echo
+echo "The designer page (median of 5 loads in Debian's chromium):"
+cmake --preset designer >/dev/null
+cmake --build --preset designer >/dev/null
+node bench/designer.bench.mjs

@@ -6,7 +6,7 @@ unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 (cd "$unpacked" && cmake -E tar xf "$OLDPWD/$zip")
 listing=$(cd "$unpacked" && find . -type f | sed 's|^\./||' | sort | tr '\n' '|')
-expected="Nubilo README.txt|Nubilo.asi|"
+expected="Nubilo Designer.html|Nubilo README.txt|Nubilo.asi|"
 [ "$listing" = "$expected" ] || { echo "package holds: $listing, wanted: $expected"; exit 1; }
 readme="$unpacked/Nubilo README.txt"
 # Every line ends in CR LF, the last one included.
@@ -14,4 +14,5 @@ if grep -q $'[^\r]$' "$readme" || grep -qx '' "$readme" || [ "$(tail -c 2 "$read
   echo "Nubilo README.txt has a line end other than CR LF"
   exit 1
 fi
+grep -q 'createNubilo' "$unpacked/Nubilo Designer.html" || { echo "Nubilo Designer.html lacks its module"; exit 1; }
 echo "package ok: $(echo "$listing" | tr '|' ' ')($(wc -l < "$readme") README lines, CR LF)"

@@ -22,6 +22,11 @@ ctest --preset asan
 step "Bounded fuzzing of the parser, the loader and the star's rewrite"
 bash scripts/fuzz.sh "${NUBILO_FUZZ_SECONDS:-30}"
 
+step "The designer page (WebAssembly), tested in Debian's chromium from file://"
+cmake --preset designer
+cmake --build --preset designer
+node --test tests/browser/
+
 step "Windows plug-in (MinGW-w64), end-to-end under Wine, player's package"
 cmake --preset win64
 cmake --build --preset win64
