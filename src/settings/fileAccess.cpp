@@ -202,7 +202,7 @@ Swap swapInto(const std::string& temporary, const std::string& target, const Fil
     }
     // An editor that opened the old file just before the swap truncates it microseconds later:
     // give it that long to show, once per rewrite.
-    const timespec grace{0, 200000};
+    const timespec grace{0, 100000};
     nanosleep(&grace, nullptr);
     FileIdentity old;
     queryFileIdentity(temporary.c_str(), old);
