@@ -6,6 +6,7 @@
 #include "cycle/advance.h"
 #include "cycle/cycleState.h"
 #include "fuzzSupport.h"
+#include "settings/fileAccess.h"
 #include "settings/settingsText.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -17,8 +18,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     // The first byte picks where the star goes; the rest is the file.
     const std::int32_t position = data[0] % 10;
-    const std::string_view original(reinterpret_cast<const char*>(data + 1), size - 1);
-    writeBytes("Nubilo.ini", original);
+    const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+    writeBytes("Nubilo.ini", bytes);
+    // The loop has loaded this very file: the rewrite may replace it.
+    FileIdentity seen;
+    queryFileIdentity("Nubilo.ini", seen);
+    cycleState.settingsWriteTime = seen.writeTime;
+    cycleState.settingsSize = seen.size;
+    cycleState.settingsFileId = seen.fileId;
+    cycleState.settling = false;
+    const std::string decoded = decodeSettingsBytes(bytes);  // a UTF-16 file is read as its ASCII twin
+    const std::string_view original = decoded;
 
     const std::int32_t star = findStarIndex();
     FUZZ_REQUIRE(star == -1 || isCatalogueIndex(star));
@@ -31,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     updateSettingsStar(loaded.read.intervals, weatherCatalogue);
     const std::string after = readBytes("Nubilo.ini");
     if (!valid) {
-        FUZZ_REQUIRE(after == original);
+        FUZZ_REQUIRE(after == bytes);
         return 0;
     }
     const LoadReport back = readSettingsText(after, 0);
