@@ -237,13 +237,15 @@ std::string jsonString(std::string_view text) {
 std::string checkReportJson(const CheckReport& report) {
     std::string json = "{\"encoding\":" + jsonString(encodingName(report.encoding));
     json += ",\"lines\":[";
-    for (std::size_t i = 0; i < report.lines.size(); ++i)
-        json += std::string(i ? "," : "") + "{\"verdict\":" + jsonString(report.lines[i].verdict) +
-                ",\"shown\":" + jsonString(report.lines[i].shown) + "}";
+    for (std::size_t i = 0; i < report.lines.size(); ++i) {
+        json += i ? "," : "";
+        json += "{\"verdict\":" + jsonString(report.lines[i].verdict) + ",\"shown\":" + jsonString(report.lines[i].shown) + "}";
+    }
     json += "],\"weathers\":[";
     for (std::size_t i = 0; i < report.weathers.size(); ++i) {
         const CheckWeather& row = report.weathers[i];
-        json += std::string(i ? "," : "") + "{\"name\":" + jsonString(row.name) + ",\"minutes\":" + std::to_string(row.minutes) +
+        json += i ? "," : "";
+        json += "{\"name\":" + jsonString(row.name) + ",\"minutes\":" + std::to_string(row.minutes) +
                 ",\"byDefault\":" + (row.byDefault ? "true" : "false") + ",\"marks\":" + std::to_string(row.marks) +
                 ",\"star\":" + (row.star ? "true" : "false") + "}";
     }
@@ -251,8 +253,12 @@ std::string checkReportJson(const CheckReport& report) {
     json += ",\"stuck\":" + std::string(report.stuck ? "true" : "false");
     json += ",\"wouldReplace\":" + std::string(report.wouldReplace ? "true" : "false");
     json += ",\"log\":[";
-    for (std::size_t i = 0; i < report.logLines.size(); ++i) json += (i ? "," : "") + jsonString(report.logLines[i]);
-    json += std::string(report.logLines.empty() ? "" : ",") + jsonString("[Nubilo] Applied weather: " + report.firstWeather);
+    for (std::size_t i = 0; i < report.logLines.size(); ++i) {
+        json += i ? "," : "";
+        json += jsonString(report.logLines[i]);
+    }
+    json += report.logLines.empty() ? "" : ",";
+    json += jsonString("[Nubilo] Applied weather: " + report.firstWeather);
     json += "],\"conclusion\":" + jsonString(report.conclusion) + "}";
     return json;
 }

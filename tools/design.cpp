@@ -73,8 +73,14 @@ Design designOf(const CheckReport& report) {
 
 std::string designJson(const Design& design) {
     std::string json = "{\"order\":[";
-    for (std::size_t i = 0; i < design.order.size(); ++i) json += (i ? "," : "") + std::to_string(design.order[i]);
+    for (std::size_t i = 0; i < design.order.size(); ++i) {
+        json += i ? "," : "";
+        json += std::to_string(design.order[i]);
+    }
     json += "],\"start\":" + std::to_string(design.start) + ",\"minutes\":[";
-    for (std::size_t i = 0; i < design.minutes.size(); ++i) json += (i ? "," : "") + std::to_string(design.minutes[i]);
+    for (std::size_t i = 0; i < design.minutes.size(); ++i) {
+        json += i ? "," : "";
+        json += std::to_string(design.minutes[i]);
+    }
     return json + "]}";
 }

@@ -83,7 +83,8 @@ std::string simulationJson(const Simulation& simulation, std::int64_t seconds) {
     for (std::size_t i = 0; i < shown.size(); ++i) {
         char wind[32];
         std::snprintf(wind, sizeof wind, "%.1f", static_cast<double>(shown[i].wind));
-        json += std::string(i ? "," : "") + "{\"weather\":" + jsonString(shown[i].displayName) +
+        json += i ? "," : "";
+        json += "{\"weather\":" + jsonString(shown[i].displayName) +
                 ",\"game\":" + jsonString(shown[i].gameName) + ",\"start\":" + std::to_string(shown[i].at) +
                 ",\"end\":" + std::to_string(i + 1 < shown.size() ? shown[i + 1].at : seconds) + ",\"wind\":" + wind + "}";
     }
@@ -95,7 +96,8 @@ std::string simulationJson(const Simulation& simulation, std::int64_t seconds) {
         if (end == std::string::npos) end = simulation.log.size();
         std::string line = simulation.log.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        json += (first ? "" : ",") + jsonString(line);
+        json += first ? "" : ",";
+        json += jsonString(line);
         first = false;
         start = end + 1;
     }
