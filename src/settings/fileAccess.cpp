@@ -25,6 +25,13 @@ std::int64_t fileTimeTicks(const FILETIME& time) {
 }
 #endif
 
+#ifndef _WIN32
+FileIdentity identityOf(const struct stat& info) {
+    return {true, static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            static_cast<std::int64_t>(info.st_size), static_cast<std::uint64_t>(info.st_ino)};
+}
+#endif
+
 // The identity of an open file: what it was when the caller opened it, whatever the path holds later.
 FileIdentity identityOfOpenFile(std::FILE* file) {
     FileIdentity identity;
@@ -37,12 +44,7 @@ FileIdentity identityOfOpenFile(std::FILE* file) {
     }
 #else
     struct stat info;
-    if (::fstat(fileno(file), &info) == 0) {
-        identity.exists = true;
-        identity.writeTime = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-        identity.size = static_cast<std::int64_t>(info.st_size);
-        identity.fileId = static_cast<std::uint64_t>(info.st_ino);
-    }
+    if (::fstat(fileno(file), &info) == 0) identity = identityOf(info);
 #endif
     return identity;
 }
@@ -105,17 +107,12 @@ bool writeAll(std::FILE* file, std::string_view content) {
 #ifdef _WIN32
 
 struct OldFile {
-    bool exists = false;
-    std::uint64_t writeTime = 0;
     FileIdentity identity;
 };
 
 OldFile inspect(const std::string& target) {
     OldFile old;
-    if (queryFileIdentity(target.c_str(), old.identity)) {
-        old.exists = true;
-        old.writeTime = static_cast<std::uint64_t>(old.identity.writeTime);
-    }
+    queryFileIdentity(target.c_str(), old.identity);
     return old;
 }
 
@@ -124,7 +121,8 @@ bool syncAndStamp(std::FILE* file, const OldFile& old) {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     std::uint64_t stamp = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
-    if (old.exists && stamp <= old.writeTime) stamp = old.writeTime + 1;
+    const auto was = static_cast<std::uint64_t>(old.identity.writeTime);
+    if (old.identity.exists && stamp <= was) stamp = was + 1;
     FILETIME written{static_cast<DWORD>(stamp), static_cast<DWORD>(stamp >> 32)};
     SetFileTime(handle, nullptr, nullptr, &written);
     return FlushFileBuffers(handle) != 0;
@@ -137,21 +135,16 @@ bool moveOver(const std::string& from, const std::string& to) {
 #else
 
 struct OldFile {
-    bool exists = false;
-    mode_t mode = 0;
-    timespec writeTime{};
     FileIdentity identity;
+    mode_t mode = 0;
 };
 
 OldFile inspect(const std::string& target) {
     OldFile old;
     struct stat info;
     if (::stat(target.c_str(), &info) == 0) {
-        old.exists = true;
+        old.identity = identityOf(info);
         old.mode = info.st_mode;
-        old.writeTime = info.st_mtim;
-        old.identity = {true, static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-                        static_cast<std::int64_t>(info.st_size), static_cast<std::uint64_t>(info.st_ino)};
     }
     return old;
 }
@@ -161,15 +154,11 @@ bool syncAndStamp(std::FILE* file, const OldFile& old) {
     timespec times[2];
     times[0].tv_nsec = UTIME_OMIT;
     clock_gettime(CLOCK_REALTIME, &times[1]);
-    if (old.exists) {
-        const timespec& was = old.writeTime;
-        if (times[1].tv_sec < was.tv_sec || (times[1].tv_sec == was.tv_sec && times[1].tv_nsec <= was.tv_nsec)) {
-            times[1] = was;
-            if (++times[1].tv_nsec == 1000000000) {
-                times[1].tv_nsec = 0;
-                ++times[1].tv_sec;
-            }
-        }
+    const std::int64_t now = static_cast<std::int64_t>(times[1].tv_sec) * 1000000000 + times[1].tv_nsec;
+    if (old.identity.exists && now <= old.identity.writeTime) {
+        const std::int64_t later = old.identity.writeTime + 1;
+        times[1].tv_sec = static_cast<time_t>(later / 1000000000);
+        times[1].tv_nsec = static_cast<long>(later % 1000000000);
     }
     futimens(fd, times);
     return ::fdatasync(fd) == 0;  // the content and its size; enough for the rename to publish whole data
@@ -227,7 +216,7 @@ Swap swapInto(const std::string& temporary, const std::string& target, const Fil
 // The old file must be one we could rewrite in place; a rename would otherwise replace a file
 // that the user or the system has made read-only, or one held without write sharing.
 bool mayReplace(const std::string& target, const OldFile& old) {
-    if (!old.exists) return true;
+    if (!old.identity.exists) return true;
 #ifdef _WIN32
     std::error_code error;
     if (!fs::is_regular_file(target, error)) return false;
@@ -270,7 +259,7 @@ ReplaceOutcome replace(const std::string& path, std::string_view content, bool b
     std::FILE* file = std::fopen(temporary.c_str(), binary ? "wb" : "w");
     if (file == nullptr) return rewriteInPlace(target, content, binary, old, expected, written);
 #ifndef _WIN32
-    if (old.exists) fchmod(fileno(file), old.mode & 07777);
+    if (old.identity.exists) fchmod(fileno(file), old.mode & 07777);
 #endif
     bool ok = writeAll(file, content);
     ok = syncAndStamp(file, old) && ok;
@@ -324,9 +313,7 @@ bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept {
 #else
     struct stat info;
     if (::stat(path, &info) != 0) return false;
-    identity.writeTime = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-    identity.size = static_cast<std::int64_t>(info.st_size);
-    identity.fileId = static_cast<std::uint64_t>(info.st_ino);
+    identity = identityOf(info);
 #endif
     identity.exists = true;
     return true;

@@ -46,9 +46,15 @@ FileRead readSettingsFile(const std::string& path, std::string& text, SettingsEn
     return read;
 }
 
-bool writeDefaultSettingsIf(const FileIdentity& expected, FileIdentity* written) {
+namespace {
+
+// The default file, only over the file expected when there is an expectation.
+bool writeDefaults(const FileIdentity* expected, FileIdentity* written) {
     const std::string text = canonicalSettingsText(defaultIntervals(), weatherCatalogue, defaultStartIndex);
-    switch (replaceFileContentIf(settingsPath, text, false, expected, written)) {
+    const ReplaceOutcome outcome = expected != nullptr ? replaceFileContentIf(settingsPath, text, false, *expected, written)
+                                   : replaceFileContent(settingsPath, text, false) ? ReplaceOutcome::written
+                                                                                    : ReplaceOutcome::failed;
+    switch (outcome) {
         case ReplaceOutcome::written: writeLog("[Nubilo] Default Weather.ini written."); return true;
         case ReplaceOutcome::changedMeanwhile: return false;
         case ReplaceOutcome::failed: break;
@@ -57,14 +63,11 @@ bool writeDefaultSettingsIf(const FileIdentity& expected, FileIdentity* written)
     return false;
 }
 
-void writeDefaultSettings() {
-    if (!replaceFileContent(settingsPath, canonicalSettingsText(defaultIntervals(), weatherCatalogue, defaultStartIndex),
-                            false)) {
-        writeLog("[Nubilo] ERROR: Could not write default Weather.ini");
-        return;
-    }
-    writeLog("[Nubilo] Default Weather.ini written.");
-}
+}  // namespace
+
+bool writeDefaultSettingsIf(const FileIdentity& expected, FileIdentity* written) { return writeDefaults(&expected, written); }
+
+void writeDefaultSettings() { writeDefaults(nullptr, nullptr); }
 
 IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& markedIndexes, UnusableFile unusable,
                          SettingsLoad& load) {
