@@ -216,6 +216,9 @@ function renderDesign() {
 
 const encoder = new TextEncoder();
 
+// Nubilo's own defaults: all ten in catalogue order from Clear, 30 minutes each.
+const defaultDesign = () => ({ order: [0, 1, 2, 3, 4, 5, 6, 7, 8, 9], start: 5, minutes: Array(10).fill(30) });
+
 // The design changed: its file becomes the file shown, checked and simulated.
 function changed() {
   fileText = write(design);
@@ -260,7 +263,7 @@ function save() {
 function wire() {
   $("fileInput").addEventListener("change", (event) => openFile(event.target.files[0]));
   $("defaultsButton").addEventListener("click", () => {
-    design = { order: [0, 1, 2, 3, 4, 5, 6, 7, 8, 9], start: 5, minutes: Array(10).fill(30) };
+    design = defaultDesign();
     changed();
   });
   $("pasteButton").addEventListener("click", () => open("the pasted text", encoder.encode($("pasteText").value)));
@@ -281,7 +284,7 @@ function wire() {
 createNubilo().then((module) => {
   nubilo = module;
   wire();
-  design = { order: [0, 1, 2, 3, 4, 5, 6, 7, 8, 9], start: 5, minutes: Array(10).fill(30) };
+  design = defaultDesign();
   changed();
   $("status").textContent = "Ready: open your Nubilo.ini, or design a cycle below (it starts from Nubilo's defaults).";
   document.body.dataset.ready = "true";
