@@ -28,6 +28,12 @@ void startInScratch() {
         if (mkdtemp(pattern.data()) == nullptr) std::abort();
         fs::current_path(pattern);
         made = true;
+        static std::string folder = pattern;
+        std::atexit([] {
+            std::error_code ignored;
+            fs::current_path(fs::temp_directory_path(ignored), ignored);
+            fs::remove_all(folder, ignored);
+        });
     }
     fs::remove("Nubilo.ini");
     substituteReset();

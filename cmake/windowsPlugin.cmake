@@ -33,7 +33,8 @@ if(NUBILO_TESTS)
 endif()
 
 # The player's package: Nubilo.asi, the player's README (CR LF line ends, and a name that no other
-# mod's readme in the game folder has) and the designer page, built by the designer preset.
+# mod's readme in the game folder has), the designer page, built by the designer preset, and the
+# SHA-256 of each.
 set(NUBILO_DESIGNER_PAGE "${PROJECT_SOURCE_DIR}/build/designer/Nubilo Designer.html" CACHE FILEPATH
     "Nubilo Designer.html for the player's package (cmake --build --preset designer makes it)")
 set(packageName Nubilo-${PROJECT_VERSION}-win64)
@@ -45,8 +46,11 @@ add_custom_target(package-zip
   COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/docs/README.txt "-DOUT=${packageDir}/Nubilo README.txt"
           -P ${PROJECT_SOURCE_DIR}/cmake/toCrlf.cmake
   COMMAND ${CMAKE_COMMAND} -E copy ${NUBILO_DESIGNER_PAGE} "${packageDir}/Nubilo Designer.html"
+  COMMAND ${CMAKE_COMMAND} -DDIR=${packageDir} "-DFILES=Nubilo.asi;Nubilo README.txt;Nubilo Designer.html"
+          -P ${PROJECT_SOURCE_DIR}/cmake/sha256sums.cmake
   COMMAND ${CMAKE_COMMAND} -E chdir ${packageDir} ${CMAKE_COMMAND} -E tar cf ${CMAKE_CURRENT_BINARY_DIR}/${packageName}.zip
-          --format=zip Nubilo.asi "Nubilo README.txt" "Nubilo Designer.html"
-  DEPENDS Nubilo ${PROJECT_SOURCE_DIR}/docs/README.txt ${PROJECT_SOURCE_DIR}/cmake/toCrlf.cmake ${NUBILO_DESIGNER_PAGE}
+          --format=zip Nubilo.asi "Nubilo README.txt" "Nubilo Designer.html" SHA256SUMS.txt
+  DEPENDS Nubilo ${PROJECT_SOURCE_DIR}/docs/README.txt ${PROJECT_SOURCE_DIR}/cmake/toCrlf.cmake
+          ${PROJECT_SOURCE_DIR}/cmake/sha256sums.cmake ${NUBILO_DESIGNER_PAGE}
   COMMENT "Packing ${packageName}.zip"
   VERBATIM)

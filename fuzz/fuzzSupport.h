@@ -21,10 +21,21 @@
         }                                                                                \
     } while (0)
 
+// The folder goes when the run ends normally; a finding (abort) leaves it for a look.
+inline std::string privateFolder;
+
+inline void leavePrivateFolder() {
+    std::error_code ignored;
+    std::filesystem::current_path(std::filesystem::temp_directory_path(ignored), ignored);
+    std::filesystem::remove_all(privateFolder, ignored);
+}
+
 inline void enterPrivateFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "nubilo-fuzz-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    privateFolder = pattern;
     std::filesystem::current_path(pattern);
+    std::atexit(leavePrivateFolder);
 }
 
 inline std::string readBytes(const char* path) {

@@ -2,7 +2,7 @@
 # Builds the benchmarks in Release and runs them; the medians of five runs give the ratios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-tools.sh
+bash scripts/install-tools.sh bench designer
 cmake --preset bench >/dev/null
 cmake --build --preset bench >/dev/null
 ./build/bench/bench/nubiloBenchmarks --benchmark_repetitions=5 \

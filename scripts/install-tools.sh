@@ -1,37 +1,78 @@
 #!/usr/bin/env bash
-# Installs, on Debian, whatever the build and the tests need that the machine lacks: Debian's
-# packages, then the pinned npm packages of package-lock.json (a browser driver that uses
-# Debian's chromium, and a workflow linter).
+# Installs, on Debian, what the named purposes need that the machine lacks; with no purpose named,
+# everything the test command needs. Purposes:
+#   native    the Linux build: compiler, CMake, GoogleTest (what scripts/demo.sh needs)
+#   win64     Nubilo.asi with MinGW-w64, and Wine for its tests
+#   designer  the designer page: emscripten, chromium, Node and the pinned npm packages
+#   fuzz      the libFuzzer targets (clang 14)
+#   bench     Google Benchmark
+#   all       all of the above, and the workflow linter (npm)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
-          g++-mingw-w64-x86-64-posix wine64 emscripten chromium)
-command -v npm >/dev/null || packages+=(nodejs npm)
+declare -A lists=(
+  [native]="cmake make g++ libgtest-dev libgmock-dev"
+  [win64]="cmake make g++-mingw-w64-x86-64-posix wine64"
+  [designer]="cmake make emscripten chromium"
+  [fuzz]="cmake make clang-14 libclang-rt-14-dev"
+  [bench]="cmake make g++ libbenchmark-dev"
+)
+
+purposes=("$@")
+[ ${#purposes[@]} -gt 0 ] || purposes=(all)
+packages=()
+needNpm=false
+for purpose in "${purposes[@]}"; do
+  case "$purpose" in
+    all) for list in "${lists[@]}"; do read -ra more <<<"$list"; packages+=("${more[@]}"); done; needNpm=true ;;
+    designer) read -ra more <<<"${lists[designer]}"; packages+=("${more[@]}"); needNpm=true ;;
+    native|win64|fuzz|bench) read -ra more <<<"${lists[$purpose]}"; packages+=("${more[@]}") ;;
+    *) echo "install-tools: unknown purpose '$purpose' (native, win64, designer, fuzz, bench, all)" >&2; exit 2 ;;
+  esac
+done
+if $needNpm && ! command -v npm >/dev/null; then packages+=(nodejs npm); fi
+
 missing=()
-for package in "${packages[@]}"; do
+for package in $(printf '%s\n' "${packages[@]}" | sort -u); do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
+
 if [ ${#missing[@]} -gt 0 ]; then
+  cannot() {
+    echo "install-tools: $1; as root run:" >&2
+    echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  }
   sudo=()
   if [ "$(id -u)" -ne 0 ]; then
-    if ! command -v sudo >/dev/null; then
-      echo "install-tools: missing packages and no sudo to install them; as root run:" >&2
-      echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
-      exit 1
-    fi
+    command -v sudo >/dev/null || cannot "missing packages and no sudo to install them"
+    # Asks for the password once, here; a user sudo refuses gets the same line to hand to root.
+    sudo true 2>/dev/null || cannot "missing packages and sudo refuses $(id -un)"
     sudo=(sudo)
   fi
   echo "installing: ${missing[*]}"
-  # One line per package fetched and set up, so a long first install shows that it moves.
-  progress() { grep --line-buffered -E "$1" | sed -u 's/^/  /' || true; }
-  "${sudo[@]}" apt-get -q update > >(progress '^(Hit|Get):')
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q install -y --no-install-recommends "${missing[@]}" \
-    > >(progress '^(Need to get|Setting up) ')
+  # apt's own output is a wall; a line every few packages (and at each phase's end) shows it moves.
+  progress() {
+    awk -v every=25 '
+      /^Get:/        { got++;      if (got % every == 0) printf "  downloaded %d packages\n", got }
+      /^Need to get/ { print "  " $0 }
+      /^Unpacking /  { unpacked++; if (unpacked % every == 0) printf "  unpacked %d\n", unpacked }
+      /^Setting up / { set++;      if (set % every == 0) printf "  set up %d\n", set }
+      END            { if (set) printf "  set up %d packages in all\n", set }
+    ' || true
+  }
+  echo "  reading Debian's package lists"
+  "${sudo[@]}" apt-get -q update >/dev/null
+  if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q install -y --no-install-recommends "${missing[@]}" \
+      | progress; then
+    echo "install-tools: apt-get install failed" >&2
+    exit 1
+  fi
 fi
 
-if [ ! -f node_modules/.package-lock.json ] || ! cmp -s package-lock.json node_modules/.lock-copy; then
+if $needNpm && { [ ! -f node_modules/.package-lock.json ] || ! cmp -s package-lock.json node_modules/.lock-copy; }; then
   echo "installing: npm packages of package-lock.json"
-  npm ci --no-audit --no-fund --loglevel=error
+  # No update notice, no progress bar, no funding lines; warnings (an engine mismatch) still show.
+  npm ci --no-audit --no-fund --no-update-notifier --no-progress --loglevel=warn
   cp package-lock.json node_modules/.lock-copy
 fi

@@ -2,7 +2,9 @@
 # Everything CI runs: installs what is missing, then builds and tests every target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-tools.sh
+# No npm update notices or progress bars in the log.
+export NPM_CONFIG_UPDATE_NOTIFIER=false NPM_CONFIG_PROGRESS=false NPM_CONFIG_FUND=false
+bash scripts/install-tools.sh all
 
 step() { printf '\n==== %s\n' "$*"; }
 
@@ -33,6 +35,9 @@ cmake --build --preset win64
 ctest --preset win64
 cmake --build --preset win64 --target package-zip
 bash scripts/checkPackage.sh build/win64/Nubilo-*-win64.zip
+
+step "Reproducible release: Nubilo.asi and nubilo.exe built twice, in two folders, compared byte for byte"
+bash scripts/checkReproducible.sh
 
 step "GitHub Actions workflow (not run here: linted against the workflow schema)"
 npx --no-install action-validator .github/workflows/*.yml && echo "workflow files valid"

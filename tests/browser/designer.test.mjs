@@ -4,7 +4,7 @@
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
-import { mkdtempSync, readdirSync, readFileSync, writeFileSync, mkdirSync } from "node:fs";
+import { mkdtempSync, readdirSync, readFileSync, writeFileSync, mkdirSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import path from "node:path";
 import { pathToFileURL, fileURLToPath } from "node:url";
@@ -29,6 +29,7 @@ before(async () => {
 
 after(async () => {
   await browser?.close();
+  rmSync(scratch, { recursive: true, force: true });
 });
 
 async function openPage(viewport = { width: 1280, height: 720 }) {
