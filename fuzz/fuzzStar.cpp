@@ -23,9 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The loop has loaded this very file: the rewrite may replace it.
     FileIdentity seen;
     queryFileIdentity("Nubilo.ini", seen);
-    cycleState.settingsWriteTime = seen.writeTime;
-    cycleState.settingsSize = seen.size;
-    cycleState.settingsFileId = seen.fileId;
+    cycleState.settingsWriteTime = seen;
     cycleState.settling = false;
     const std::string decoded = decodeSettingsBytes(bytes);  // a UTF-16 file is read as its ASCII twin
     const std::string_view original = decoded;

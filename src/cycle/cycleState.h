@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "settings/catalogue.h"
+#include "settings/fileAccess.h"
 
 struct CycleState {
     std::int32_t currentPosition = 0;  // catalogue index, or index into customCycle while customActive
@@ -13,17 +14,23 @@ struct CycleState {
     std::vector<WeatherEntry> workingCatalogue;
     std::vector<std::int32_t> customCycle;
     bool customActive = false;
-    std::int64_t settingsWriteTime = 0;  // last-write time the main loop last saw; 0 for none
-    std::int64_t settingsSize = -1;      // the size seen with it; -1 for none
-    std::uint64_t settingsFileId = 0;    // and the file's inode, where the platform gives one
+    // The settings file as the main loop last saw it: last-write time, size and file id; absent
+    // for none.
+    FileIdentity settingsWriteTime;
     // An unusable file seen on a reload is left alone until it has stayed the same this long:
     // an editor's save truncates the file first and writes it a moment later.
     bool settling = false;
     std::int64_t settlingSince = 0;      // clock reading when the file last changed while settling
+    // While another program holds the file so that the star's rewrite cannot be made safely, the
+    // step waits and tries again from this clock reading on.
+    std::int64_t rewriteRetryTime = 0;
 };
 
 // Seconds an unusable file must stay unchanged before it is backed up and replaced.
 constexpr std::int64_t settleSeconds = 2;
+
+// Seconds between two tries of a star rewrite that found the file busy.
+constexpr std::int64_t busyRetrySeconds = 1;
 
 extern CycleState cycleState;
 

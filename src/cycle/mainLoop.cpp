@@ -26,23 +26,14 @@ void logFailure(const char* what) noexcept {
 
 // The identity the change poll compares against from now on.
 void rememberSettingsIdentity(const FileIdentity& identity) {
-    cycleState.settingsWriteTime = identity.exists ? identity.writeTime : 0;
-    cycleState.settingsSize = identity.exists ? identity.size : -1;
-    cycleState.settingsFileId = identity.exists ? identity.fileId : 0;
+    cycleState.settingsWriteTime = identity.exists ? identity : FileIdentity{};
 }
 
 }  // namespace
 
-FileIdentity seenSettingsIdentity() {
-    const CycleState& state = cycleState;
-    if (state.settingsSize < 0) return {};
-    return {true, state.settingsWriteTime, state.settingsSize, state.settingsFileId};
-}
+FileIdentity seenSettingsIdentity() { return cycleState.settingsWriteTime; }
 
-bool differsFromSeen(const FileIdentity& file) {
-    const CycleState& state = cycleState;
-    return file.writeTime != state.settingsWriteTime || file.size != state.settingsSize || file.fileId != state.settingsFileId;
-}
+bool differsFromSeen(const FileIdentity& file) { return !sameFile(file, cycleState.settingsWriteTime); }
 
 SettingsLoad adoptSettings(UnusableFile unusable) {
     CycleState& state = cycleState;

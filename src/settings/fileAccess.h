@@ -11,11 +11,16 @@ struct FileIdentity {
     bool exists = false;
     std::int64_t writeTime = 0;  // nanoseconds since 1970 (POSIX), FILETIME ticks (Windows)
     std::int64_t size = 0;
-    // The inode (POSIX): a file renamed into place is another file even where the clock of the
-    // file system is too coarse to tell two writes apart. 0 on Windows, whose path query lacks it.
+    // The inode (POSIX) or the file index (Windows): a file renamed into place is another file
+    // even where the clock of the file system is too coarse to tell two writes apart. 0 where
+    // the query gives none (a path query on Windows).
     std::uint64_t fileId = 0;
     bool operator==(const FileIdentity&) const = default;
 };
+
+// The same file in the same state: both absent, or the same time and size, and the same file id
+// where both readings carry one.
+bool sameFile(const FileIdentity& a, const FileIdentity& b);
 
 struct FileRead {
     bool opened = false;
@@ -41,13 +46,16 @@ bool replaceFileContent(const std::string& path, std::string_view content, bool 
 enum class ReplaceOutcome {
     written,
     changedMeanwhile,  // the file is no longer what the caller expected: nothing written
+    busy,              // another program holds the file so that it cannot be held against
+                       // writers (Windows): nothing written, try again later
     failed,            // nothing written; the old content is untouched
 };
 
 // The same, but only while the file is still what the caller based its decision on: the
-// expectation is checked just before the new content is put in place (after the temporary is
-// flushed, before the rename or an in-place truncation). `written`, when given, receives the
-// identity of the new file.
+// expectation is checked after the temporary is flushed, and no save made after that check is
+// written over (POSIX: the old file is swapped out and looked at once more; Windows: the old
+// file is held against writers from the check to the replace). `written`, when given, receives
+// the identity of the new file.
 ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view content, bool binary,
                                     const FileIdentity& expected, FileIdentity* written = nullptr);
 
@@ -58,3 +66,7 @@ bool queryWriteTime(const char* path, std::int64_t& writeTime) noexcept;
 // Last-write time and size in that one query. False (and `exists` false) when the file is absent
 // or cannot be queried.
 bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept;
+
+// Where a replace was cut off between putting the old file aside and the new one in place (a
+// crash; Windows only), puts the old file back under `path`. True when it did.
+bool restoreInterruptedReplace(const std::string& path);

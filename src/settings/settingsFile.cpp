@@ -57,6 +57,7 @@ bool writeDefaults(const FileIdentity* expected, FileIdentity* written) {
     switch (outcome) {
         case ReplaceOutcome::written: writeLog("[Nubilo] Default Weather.ini written."); return true;
         case ReplaceOutcome::changedMeanwhile: return false;
+        case ReplaceOutcome::busy:  // held by another program: as good as refused
         case ReplaceOutcome::failed: break;
     }
     writeLog("[Nubilo] ERROR: Could not write default Weather.ini");
@@ -74,6 +75,8 @@ IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& ma
     load = SettingsLoad{};
     std::string text;
     FileRead file = readSettingsFile(settingsPath, text);
+    // A replace cut off by a crash may have left the player's file aside: take it back first.
+    if (file.notFound && restoreInterruptedReplace(settingsPath)) file = readSettingsFile(settingsPath, text);
     load.read = file.identity;
     if (!file.opened) {
         writeLog("[Nubilo] Weather.ini not found, using defaults.");

@@ -1,0 +1,350 @@
+// Two Windows processes race over one Nubilo.ini. This one loads the shipped Nubilo.asi beside the
+// substitute host and runs its script pass by pass at a fixed cadence; a second process (this
+// program again, as "editor") saves the file the way Windows editors do -- CreateFileA with
+// GENERIC_WRITE, CREATE_ALWAYS or TRUNCATE_EXISTING, one write or three, CloseHandle -- sharing
+// reading only (Notepad) or reading and writing (several editors and scripts), and after a random
+// pause reads it back. A save is lost when the read-back no longer holds its minutes. A save the
+// system refuses (a sharing violation while the plug-in holds the file) is what a player sees as
+// "the file is in use": the editor keeps its text and saves again, and it counts once, when it lands.
+//
+// Two races: "reload" (nothing due: every save is polled and reloaded) and "rewrite" (every other
+// pass is due, so the star is rewritten while the player saves). Fixed seeds; bounded by a count
+// and a time per configuration (NUBILO_RACE_SAVES, NUBILO_RACE_SECONDS). Then the pass times of a
+// rewrite and of the reload after it, in a quiet folder.
+//
+// Exit status 0 when no save was lost and no backup holds a fragment.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "e2e/winSupport.h"
+#include "settings/catalogue.h"
+#include "settings/settingsText.h"
+#include "substitute/substituteHost.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+SubstituteHost& host = substituteState();
+
+struct RaceConfig {
+    bool rewrite;
+    int cadenceMillis;  // pause between passes; 0 for a busy loop
+    int writes;         // pieces one save is written in
+    bool shareWrite;    // the editor shares writing as well as reading
+};
+
+long envNumber(const char* name, long fallback) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') return fallback;
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    return (*end == '\0' && value > 0) ? value : fallback;
+}
+
+// Save i: unique minutes for Rain and Thunder, every other weather at 1440, the star on Clear.
+std::string saveText(long i) {
+    IntervalMap intervals;
+    for (const WeatherEntry& entry : weatherCatalogue) intervals[entry.displayName] = maxMinutes;
+    intervals["Rain"] = static_cast<int>(1 + i % maxMinutes);
+    intervals["Thunder"] = static_cast<int>(1 + i / maxMinutes);
+    std::string text = "; saved by the race test\n" + canonicalSettingsText(intervals, weatherCatalogue, defaultStartIndex);
+    std::string crlf;
+    for (char c : text) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
+    }
+    return crlf;
+}
+
+// Which save a text carries, -1 for none (defaults, a fragment).
+long saveOf(const std::string& bytes) {
+    std::string text;
+    for (char c : bytes)
+        if (c != '\r') text += c;
+    const LoadReport report = readSettingsText(text, 0);
+    if (report.outcome == LoadOutcome::noUsableLine) return -1;
+    const long rain = report.read.intervals.at("Rain"), thunder = report.read.intervals.at("Thunder");
+    if (report.read.intervals.at("Clear") != maxMinutes) return -1;
+    return (thunder - 1) * maxMinutes + (rain - 1);
+}
+
+// As the C library's fopen reads: sharing reading and writing, not deletion, so that a rename over
+// the file is refused while it is open.
+std::string readBack(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string bytes(65536, '\0');
+    DWORD got = 0;
+    if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
+    CloseHandle(file);
+    bytes.resize(got);
+    return bytes;
+}
+
+double ticksPerMicro() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1e6;
+}
+
+long long nowTicks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+void spinMicros(long micros) {
+    static const double perMicro = ticksPerMicro();
+    const long long until = nowTicks() + static_cast<long long>(micros * perMicro);
+    while (nowTicks() < until) {
+    }
+}
+
+void pauseMicros(long micros) {
+    if (micros >= 2000)
+        Sleep(static_cast<DWORD>(micros / 1000));
+    else
+        spinMicros(micros);
+}
+
+// The editor process: saves, pauses, reads back; prints "saves lost refused" on its last line.
+int runEditor(const RaceConfig& config, long maxSaves, double seconds) {
+    std::mt19937 random(20261208u + static_cast<unsigned>(config.cadenceMillis) * 7 + config.writes * 3 +
+                        config.rewrite + config.shareWrite * 11);
+    const long readBackMax = 2L * config.cadenceMillis * 1000 + 2000;
+    const long long deadline = nowTicks() + static_cast<long long>(seconds * 1e6 * ticksPerMicro());
+    const DWORD share = FILE_SHARE_READ | (config.shareWrite ? FILE_SHARE_WRITE : 0);
+    long saves = 0, lost = 0, refused = 0;
+    for (long i = 1; i <= maxSaves && nowTicks() < deadline; ++i) {
+        const std::string text = saveText(i);
+        const DWORD disposition = (i & 1) ? CREATE_ALWAYS : TRUNCATE_EXISTING;
+        HANDLE file = INVALID_HANDLE_VALUE;
+        for (int attempt = 0; attempt < 2000 && file == INVALID_HANDLE_VALUE; ++attempt) {
+            file = CreateFileA("Nubilo.ini", GENERIC_WRITE, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE) {
+                ++refused;  // "in use" or, between two renames, "not found": the player saves again
+                spinMicros(static_cast<long>(random() % 500));
+            }
+        }
+        if (file == INVALID_HANDLE_VALUE) {
+            std::fprintf(stderr, "  save %ld could not be made at all\n", i);
+            return 3;
+        }
+        const std::size_t piece = text.size() / static_cast<std::size_t>(config.writes);
+        std::size_t at = 0;
+        for (int w = 0; w < config.writes; ++w) {
+            const std::size_t size = w + 1 == config.writes ? text.size() - at : piece;
+            DWORD done = 0;
+            if (!WriteFile(file, text.data() + at, static_cast<DWORD>(size), &done, nullptr) || done != size) return 3;
+            at += size;
+            if (w + 1 < config.writes) spinMicros(static_cast<long>(random() % 201));
+        }
+        CloseHandle(file);
+        ++saves;
+        pauseMicros(static_cast<long>(random() % static_cast<unsigned>(readBackMax + 1)));
+        std::string back = readBack("Nubilo.ini");
+        // Not there for a moment (between the plug-in's two renames) is not lost: look again.
+        for (int look = 0; look < 100 && back.empty(); ++look) {
+            Sleep(1);
+            back = readBack("Nubilo.ini");
+        }
+        const long found = saveOf(back);
+        if (found != i && ++lost <= 3)
+            std::fprintf(stderr, "  save %ld lost: the file then held %s\n", i,
+                         found >= 0 ? ("save " + std::to_string(found)).c_str()
+                                    : ("no save (" + std::to_string(back.size()) + " bytes)").c_str());
+    }
+    std::printf("%ld %ld %ld\n", saves, lost, refused);
+    return 0;
+}
+
+// True when the backup is absent or holds a whole save.
+bool backupIsWhole(std::string& why) {
+    if (GetFileAttributesA("Nubilo.ini.bak") == INVALID_FILE_ATTRIBUTES) return true;
+    const std::string backup = readBack("Nubilo.ini.bak");
+    const long save = saveOf(backup);
+    if (save >= 0 && backup == saveText(save)) return true;
+    why = std::to_string(backup.size()) + " bytes that no save wrote whole";
+    return false;
+}
+
+void writeFirstSave() {
+    const std::string first = saveText(0);
+    HANDLE file = CreateFileA("Nubilo.ini", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD done = 0;
+    WriteFile(file, first.data(), static_cast<DWORD>(first.size()), &done, nullptr);
+    CloseHandle(file);
+}
+
+HMODULE startPlugin(const fs::path& plugin) {
+    substituteReset(1700000000);
+    host.recordNatives = false;
+    HMODULE module = LoadLibraryW(plugin.wstring().c_str());
+    if (module == nullptr) return nullptr;
+    redirectClock(module);
+    return module;
+}
+
+std::string describe(const RaceConfig& config) {
+    char cadence[32];
+    if (config.cadenceMillis == 0)
+        std::snprintf(cadence, sizeof cadence, "busy loop");
+    else
+        std::snprintf(cadence, sizeof cadence, "%d ms passes", config.cadenceMillis);
+    char line[128];
+    std::snprintf(line, sizeof line, "%-7s race, %-12s %d %-7s %-10s", config.rewrite ? "rewrite" : "reload", cadence,
+                  config.writes, config.writes == 1 ? "write," : "writes,",
+                  config.shareWrite ? "share RW:" : "share R:");
+    return line;
+}
+
+bool runRace(const fs::path& self, const fs::path& plugin, const RaceConfig& config, long maxSaves, long seconds) {
+    const fs::path folder = fs::current_path() / "race-game-folder";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    fs::current_path(folder);
+    writeFirstSave();
+    HMODULE module = startPlugin(plugin);
+    if (module == nullptr) {
+        std::printf("cannot load %s (error %lu)\n", plugin.string().c_str(), GetLastError());
+        return false;
+    }
+    substituteRunPasses(1);  // start-up and the first pass
+
+    // The editor: this program again, its report on a pipe.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    CreatePipe(&readEnd, &writeEnd, &inherit, 0);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    std::string command = "\"" + self.string() + "\" editor " + std::to_string(config.rewrite) + " " +
+                          std::to_string(config.cadenceMillis) + " " + std::to_string(config.writes) + " " +
+                          std::to_string(config.shareWrite) + " " + std::to_string(maxSaves) + " " + std::to_string(seconds);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION editor{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &editor)) {
+        std::printf("cannot start the editor (error %lu)\n", GetLastError());
+        return false;
+    }
+    CloseHandle(writeEnd);
+
+    long passes = 0;
+    for (;;) {
+        // Due at every other pass: the clock jumps past any interval; the reload in between restarts it.
+        if (config.rewrite) host.clock += 2 * 86400;
+        substituteRunPasses(1);
+        ++passes;
+        if (WaitForSingleObject(editor.hProcess, 0) == WAIT_OBJECT_0) break;
+        if (config.cadenceMillis > 0) Sleep(static_cast<DWORD>(config.cadenceMillis));
+    }
+    DWORD status = 1;
+    GetExitCodeProcess(editor.hProcess, &status);
+    CloseHandle(editor.hProcess);
+    CloseHandle(editor.hThread);
+    char report[128] = {};
+    DWORD got = 0;
+    ReadFile(readEnd, report, sizeof report - 1, &got, nullptr);
+    CloseHandle(readEnd);
+    long saves = 0, lost = 0, refused = 0;
+    const bool reported = std::sscanf(report, "%ld %ld %ld", &saves, &lost, &refused) == 3;
+
+    std::string why;
+    const bool backupWhole = backupIsWhole(why);
+    FreeLibrary(module);
+    const bool met = reported && status == 0 && saves > 0 && lost == 0 && backupWhole;
+    std::printf("%s %ld saves, %ld lost, %ld opens refused, %ld passes%s%s\n", describe(config).c_str(), saves, lost,
+                refused, passes, backupWhole ? "" : "; backup holds ", why.c_str());
+    if (!met) std::printf("  target missed: no save lost and every backup whole\n");
+    std::fflush(stdout);
+    fs::current_path(folder.parent_path());
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    return met;
+}
+
+struct Spread {
+    double median, p99, max;
+};
+
+Spread spreadOf(std::vector<double> micros) {
+    std::sort(micros.begin(), micros.end());
+    const std::size_t n = micros.size();
+    return {micros[n / 2], micros[std::min(n - 1, n * 99 / 100)], micros[n - 1]};
+}
+
+// The pass that rewrites the star and the pass that reloads the file after it, each timed alone.
+void timePasses(const fs::path& plugin, int rounds) {
+    const fs::path folder = fs::current_path() / "timing-game-folder";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    fs::current_path(folder);
+    HMODULE module = startPlugin(plugin);
+    if (module == nullptr) return;
+    substituteRunPasses(2);  // start-up writes the default file; then an idle pass
+    const double perMicro = ticksPerMicro();
+    std::vector<double> rewrite, reload, idle;
+    for (int round = 0; round < rounds; ++round) {
+        host.clock += 1800;
+        long long start = nowTicks();
+        substituteRunPasses(1);
+        rewrite.push_back(static_cast<double>(nowTicks() - start) / perMicro);
+        start = nowTicks();
+        substituteRunPasses(1);
+        reload.push_back(static_cast<double>(nowTicks() - start) / perMicro);
+        start = nowTicks();
+        substituteRunPasses(1);
+        idle.push_back(static_cast<double>(nowTicks() - start) / perMicro);
+    }
+    FreeLibrary(module);
+    for (auto [name, samples] : {std::pair{"rewrite pass", &rewrite}, {"reload pass ", &reload}, {"idle pass   ", &idle}}) {
+        const Spread spread = spreadOf(*samples);
+        std::printf("%s (%d rounds): median %8.1f us, p99 %8.1f us, max %8.1f us\n", name, rounds, spread.median,
+                    spread.p99, spread.max);
+    }
+    fs::current_path(folder.parent_path());
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 8 && std::string(argv[1]) == "editor") {
+        const RaceConfig config{std::atoi(argv[2]) != 0, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]) != 0};
+        return runEditor(config, std::atol(argv[6]), std::atof(argv[7]));
+    }
+    if (argc != 2) {
+        std::printf("usage: nubiloWinRace PATH\\TO\\Nubilo.asi\n");
+        return 2;
+    }
+    const fs::path self = fs::absolute(argv[0]);
+    const fs::path plugin = fs::absolute(argv[1]);
+    const long saves = envNumber("NUBILO_RACE_SAVES", 400);
+    const long seconds = envNumber("NUBILO_RACE_SECONDS", 3);
+    std::printf("Windows editor saves against the shipped Nubilo.asi: at most %ld saves or %ld s per configuration\n",
+                saves, seconds);
+    int missed = 0, configs = 0;
+    for (bool rewrite : {false, true})
+        for (int cadence : {16, 1, 0})
+            for (int writes : {1, 3})
+                for (bool shareWrite : {false, true}) {
+                    ++configs;
+                    if (!runRace(self, plugin, {rewrite, cadence, writes, shareWrite}, saves, seconds)) ++missed;
+                }
+    timePasses(plugin, static_cast<int>(envNumber("NUBILO_TIMING_ROUNDS", 200)));
+    std::printf("%d configurations, %d missed their target\n", configs, missed);
+    return missed == 0 ? 0 : 1;
+}

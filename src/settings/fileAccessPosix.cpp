@@ -1,0 +1,161 @@
+// The one-step replace on POSIX: fsync, then an exchange of the two names with a second look at
+// the old file, so a save that slips in between the check and the swap is swapped back.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "settings/fileAccessPlatform.h"
+
+namespace {
+
+FileIdentity identityOf(const struct stat& info) {
+    return {true, static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            static_cast<std::int64_t>(info.st_size), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+// Still what the caller based its decision on? No expectation: always.
+bool stillAsExpected(const std::string& target, const FileIdentity* expected) {
+    if (expected == nullptr) return true;
+    FileIdentity now;
+    queryFileIdentity(target.c_str(), now);
+    return sameFile(now, *expected);
+}
+
+enum class Swap { done, changed, unsupported };
+
+// Puts the temporary in place while the old file is still what the caller expected. A check and
+// a rename leave a window between them -- the rename may wait for the journal -- in which an
+// editor's save goes into the file about to be replaced. Swapping the two instead keeps the old
+// file (under the temporary's name) until it is checked once more; a save that slipped in is
+// swapped back into place, not lost.
+Swap swapInto(const std::string& temporary, const std::string& target, const FileIdentity& expected,
+              const FileIdentity& made) {
+#ifdef RENAME_EXCHANGE
+    if (!expected.exists) {
+        if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return Swap::done;
+        if (errno != EEXIST) return Swap::unsupported;
+        std::remove(temporary.c_str());  // the player made the file meanwhile
+        return Swap::changed;
+    }
+    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
+        if (errno != ENOENT) return Swap::unsupported;
+        std::remove(temporary.c_str());  // the file is gone meanwhile
+        return Swap::changed;
+    }
+    // An editor that opened the old file just before the swap truncates it microseconds later:
+    // give it that long to show, once per rewrite.
+    const timespec grace{0, 100000};
+    nanosleep(&grace, nullptr);
+    FileIdentity old;
+    queryFileIdentity(temporary.c_str(), old);
+    if (sameFile(old, expected)) {
+        std::remove(temporary.c_str());
+        return Swap::done;
+    }
+    // The player's save back in place, ours removed; should the swap back fail, the save stays
+    // beside the file under the temporary's name rather than be deleted. A save that went into
+    // our new file meanwhile is newer still: it stays, and the older one goes.
+    FileIdentity ours;
+    queryFileIdentity(target.c_str(), ours);
+    if (!sameFile(ours, made) ||
+        renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
+        std::remove(temporary.c_str());
+    return Swap::changed;
+#else
+    (void)temporary, (void)target, (void)expected, (void)made;
+    return Swap::unsupported;  // no exchange here (emscripten, older C libraries): check, then rename
+#endif
+}
+
+}  // namespace
+
+FileIdentity identityOfOpenFile(std::FILE* file) {
+    struct stat info;
+    return ::fstat(fileno(file), &info) == 0 ? identityOf(info) : FileIdentity{};
+}
+
+bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept {
+    struct stat info;
+    if (::stat(path, &info) != 0) {
+        identity = FileIdentity{};
+        return false;
+    }
+    identity = identityOf(info);
+    return true;
+}
+
+OldFile inspectOldFile(const std::string& target) {
+    OldFile old;
+    struct stat info;
+    if (::stat(target.c_str(), &info) == 0) {
+        old.identity = identityOf(info);
+        old.mode = static_cast<std::uint32_t>(info.st_mode);
+    }
+    return old;
+}
+
+bool mayReplace(const std::string& target, const OldFile& old) {
+    if (!old.identity.exists) return true;
+    return S_ISREG(static_cast<mode_t>(old.mode)) && ::access(target.c_str(), W_OK) == 0;
+}
+
+void takePermissions(std::FILE* temporary, const OldFile& old) {
+    if (old.identity.exists) fchmod(fileno(temporary), static_cast<mode_t>(old.mode & 07777));
+}
+
+bool stampAndFlush(std::FILE* temporary, const OldFile& old) {
+    int fd = fileno(temporary);
+    timespec times[2];
+    times[0].tv_nsec = UTIME_OMIT;
+    clock_gettime(CLOCK_REALTIME, &times[1]);
+    const std::int64_t now = static_cast<std::int64_t>(times[1].tv_sec) * 1000000000 + times[1].tv_nsec;
+    if (old.identity.exists && now <= old.identity.writeTime) {
+        const std::int64_t later = old.identity.writeTime + 1;
+        times[1].tv_sec = static_cast<time_t>(later / 1000000000);
+        times[1].tv_nsec = static_cast<long>(later % 1000000000);
+    }
+    futimens(fd, times);
+    return ::fdatasync(fd) == 0;  // the content and its size; enough for the rename to publish whole data
+}
+
+ReplaceOutcome rewriteInPlace(const std::string& target, std::string_view content, bool binary, const OldFile& old,
+                              const FileIdentity* expected, FileIdentity* written) {
+    if (!stillAsExpected(target, expected)) return ReplaceOutcome::changedMeanwhile;
+    std::FILE* file = std::fopen(target.c_str(), binary ? "wb" : "w");
+    if (file == nullptr) return ReplaceOutcome::failed;
+    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size() && std::fflush(file) == 0;
+    stampAndFlush(file, old);
+    if (written != nullptr) *written = identityOfOpenFile(file);
+    return std::fclose(file) == 0 && ok ? ReplaceOutcome::written : ReplaceOutcome::failed;
+}
+
+ReplaceOutcome putInPlace(const std::string& temporary, const std::string& target, std::string_view content,
+                          bool binary, const OldFile& old, const FileIdentity* expected, const FileIdentity& made,
+                          FileIdentity* written) {
+    if (expected != nullptr) {
+        // A save made while the temporary was written and flushed.
+        if (!stillAsExpected(target, expected)) {
+            std::remove(temporary.c_str());
+            return ReplaceOutcome::changedMeanwhile;
+        }
+        // One made in the moment between that check and the rename.
+        const Swap swap = swapInto(temporary, target, *expected, made);
+        if (swap == Swap::changed) return ReplaceOutcome::changedMeanwhile;
+        if (swap == Swap::done) {
+            if (written != nullptr) *written = made;
+            return ReplaceOutcome::written;
+        }
+    }
+    if (std::rename(temporary.c_str(), target.c_str()) == 0) {
+        if (written != nullptr) *written = made;
+        return ReplaceOutcome::written;
+    }
+    std::remove(temporary.c_str());
+    return rewriteInPlace(target, content, binary, old, expected, written);
+}
+
+bool restoreInterruptedReplace(const std::string&) { return false; }  // the exchange leaves no gap
