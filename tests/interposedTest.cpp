@@ -6,6 +6,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -14,6 +17,7 @@
 #include <functional>
 #include <new>
 
+#include "cycle/cycleState.h"
 #include "substitute/substituteHost.h"
 #include "testSupport.h"
 
@@ -23,6 +27,7 @@ std::atomic<long> opens{0};
 std::atomic<long> queries{0};
 std::function<void(const char* path, const char* mode)> beforeOpen;
 std::function<void()> beforeSleep;
+struct timespec fixedRealTime {};  // what the wall clock says while set; {0, 0}: the real time
 
 template <typename Fn>
 Fn real(const char* name) {
@@ -78,6 +83,12 @@ int nanosleep(const struct timespec* span, struct timespec* left) {
     }
     static auto next = real<int (*)(const struct timespec*, struct timespec*)>("nanosleep");
     return next(span, left);
+}
+int clock_gettime(clockid_t clock, struct timespec* now) {
+    static auto next = real<int (*)(clockid_t, struct timespec*)>("clock_gettime");
+    const int result = next(clock, now);
+    if (clock == CLOCK_REALTIME && fixedRealTime.tv_sec != 0) *now = fixedRealTime;
+    return result;
 }
 int stat(const char* path, struct stat* info) {
     ++queries;
@@ -205,4 +216,78 @@ TEST_F(PlayerSave, AFileMadeWhileTheDefaultsAreWrittenIsKept) {
                                                       "[Nubilo] Weather.ini not found, using defaults.",
                                                       "[Nubilo] Applied weather: Clear", "[Nubilo] single index at 7.",
                                                       "[Nubilo] Applied weather: Wind"}));
+}
+
+TEST_F(PlayerSave, ARewriteInTheSameTickOfTheClockStillGetsANewLastWriteTime) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    // The clock reads exactly the old file's time: the poll must still see the rewrite.
+    struct stat old;
+    ASSERT_EQ(::stat("Nubilo.ini", &old), 0);
+    fixedRealTime = old.st_mtim;
+    runFor(1800, 1);
+    fixedRealTime = {};
+    struct stat now;
+    ASSERT_EQ(::stat("Nubilo.ini", &now), 0);
+    EXPECT_EQ(logMessages().back(), "[Nubilo] Weather.ini updated. New star: Snow");
+    EXPECT_NE(static_cast<long long>(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec,
+              static_cast<long long>(old.st_mtim.tv_sec) * 1000000000 + old.st_mtim.tv_nsec);
+    runFor(1, 1);
+    EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Snow");
+}
+
+TEST_F(PlayerSave, ASaveDuringAReloadIsLoadedOnceAndKept) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    // The player saves twice: the poll sees the first save, and the second lands before the
+    // loader opens the file. The load reads the second; the loop must remember that file, not the
+    // one its poll saw, or the next pass reloads it again and restarts its minutes.
+    writeFile("Nubilo.ini", "Set Fog Time = 3*\n");
+    beforeOpen = [&](const char* path, const char* mode) {
+        if (std::strcmp(path, "Nubilo.ini") == 0 && mode[0] == 'r') {
+            beforeOpen = nullptr;
+            writeFile("Nubilo.ini", "Set Wind Time = 4*\n");
+        }
+    };
+    runFor(1, 1);
+    beforeOpen = nullptr;
+    EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Clear", "Wind"}));
+    runFor(60, 5);
+    EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Clear", "Wind"}));
+    EXPECT_EQ(cycleState.lastChangeTime, substituteHost.clock - 60);
+    EXPECT_EQ(readFile("Nubilo.ini"), "Set Wind Time = 4*\n");
+}
+
+TEST_F(PlayerSave, ASaveBeforeTheBackupOfAnUnusableFileKeepsTheSaveAndTheEarlierBackup) {
+    // Two moments: before the backup's read of the judged file, and between that read and the
+    // write of the backup. Either way the player's save stays, no defaults go over it, and the
+    // backup made at an earlier start is what Nubilo.ini.bak still holds.
+    for (const char* moment : {"Nubilo.ini", "Nubilo.ini.bak.tmp"}) {
+        SCOPED_TRACE(moment);
+        substituteReset();
+        std::filesystem::remove("Nubilo.ini.bak");
+        writeFile("Nubilo.ini.bak", "Set Rain Time = 11*\n; my backup of last week\n");
+        writeFile("Nubilo.ini", "nothing usable here\n");
+        const std::string save = "Set Snow Time = 8*\n";
+        int opens = 0;
+        beforeOpen = [&](const char* path, const char* mode) {
+            // The loader reads the file once ("r") to judge it; the backup reads it again ("rb").
+            const bool backupRead = std::strcmp(moment, "Nubilo.ini") == 0 && std::strcmp(mode, "rb") == 0;
+            const bool backupWrite = std::strcmp(moment, "Nubilo.ini.bak.tmp") == 0 && mode[0] == 'w';
+            if (std::strcmp(path, moment) == 0 && (backupRead || backupWrite) && ++opens == 1) {
+                beforeOpen = nullptr;
+                writeFile("Nubilo.ini", save);
+            }
+        };
+        startPlugin(2);
+        beforeOpen = nullptr;
+        EXPECT_EQ(opens, 1);
+        EXPECT_EQ(readFile("Nubilo.ini"), save);
+        EXPECT_EQ(readFile("Nubilo.ini.bak"), "Set Rain Time = 11*\n; my backup of last week\n");
+        const std::vector<std::string> messages = logMessages();
+        EXPECT_EQ(std::count(messages.begin(), messages.end(), "[Nubilo] Default Weather.ini written."), 0);
+        EXPECT_EQ(appliedWeathers(messages).back(), "Snow");
+        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.tmp"));
+        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.bak.tmp"));
+    }
 }

@@ -54,6 +54,14 @@ TEST_F(MainLoop, StartWithoutFileWritesDefaultsAppliesClearAndDoesNotReload) {
     EXPECT_EQ(substituteHost.passes, 51u);
 }
 
+TEST_F(MainLoop, StartEmptiesTheLogOfTheLastSession) {
+    writeFile("Weather.txt", "[2023-11-13 10:00:00] [Nubilo] Applied weather: Fog\nhalf a line of an old crash");
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                                                       "[Nubilo] single index at 5.", "[Nubilo] Applied weather: Clear"}));
+}
+
 TEST_F(MainLoop, FirstAdvanceComesExactlyAtTheIntervalAndTheReloadAppliesSnow) {
     writeFile("Nubilo.ini", defaultSettingsText());
     startPlugin(1);

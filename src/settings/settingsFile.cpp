@@ -15,18 +15,28 @@ constexpr const char* backupFailed =
 // defaults go over it, and leave it alone when no copy can be made. Both writes happen only while
 // the file is still the one judged unusable; a backup the player changed meanwhile is kept too.
 void backUpThenWriteDefaults(const FileIdentity& judged, SettingsLoad& load) {
+    // The backup there now, kept to be put back should the player save before the defaults go in.
+    std::string earlier;
+    const FileRead earlierRead = readWholeFile(settingsBackupPath, earlier, true);
     FileIdentity backupBefore;
     queryFileIdentity(settingsBackupPath.c_str(), backupBefore);
     std::string bytes;
     FileRead read = readWholeFile(settingsPath, bytes, true);
-    if (read.opened && !read.readError && read.identity != judged) return;  // saved again since: reload it
+    if (read.opened && !read.readError && !sameFile(read.identity, judged)) return;  // saved again since: reload it
+    FileIdentity backup;
     if (!read.opened || read.readError ||
-        replaceFileContentIf(settingsBackupPath, bytes, true, backupBefore) != ReplaceOutcome::written) {
+        replaceFileContentIf(settingsBackupPath, bytes, true, backupBefore, &backup) != ReplaceOutcome::written) {
         writeLog(backupFailed);
         return;
     }
     writeLog("[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.");
     load.wroteDefaults = writeDefaultSettingsIf(judged, &load.written);
+    FileIdentity now;
+    queryFileIdentity(settingsPath.c_str(), now);
+    if (!load.wroteDefaults && !sameFile(now, judged) && earlierRead.opened && !earlierRead.readError &&
+        sameFile(earlierRead.identity, backupBefore))
+        // The player saved meanwhile: the unusable file is theirs to replace, the earlier backup stays.
+        replaceFileContentIf(settingsBackupPath, earlier, true, backup);
 }
 
 }  // namespace
