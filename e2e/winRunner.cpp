@@ -167,6 +167,7 @@ int main(int argc, char** argv) {
     CHECK(snow == settingsText(6));
     CHECK(logMessages().back() == "[Nubilo] Weather.ini updated. New star: Snow");
     CHECK(host.nativeCalls.empty());
+    CHECK(!fs::exists("Nubilo.ini.old") && !fs::exists("Nubilo.ini.tmp"));
     CHECK(substituteRunPasses(1));  // the reload sees the new last-write time
     std::vector<std::string> messages = logMessages();
     CHECK(messages.size() == 7);
@@ -239,6 +240,22 @@ int main(int argc, char** argv) {
         CHECK(host.events[events].module == reinterpret_cast<HostModule>(module));
         CHECK(host.events[events + 1].kind == HostEventKind::keyboardUnregistered);
         CHECK(host.events[events + 1].keyboard == keyboard);
+    }
+
+    // A replace cut off by a crash between its two renames: the old file sits aside, none under
+    // the file's name. The next start puts it back instead of writing defaults.
+    fs::rename("Nubilo.ini", "Nubilo.ini.old");
+    substituteReset(1700000000);
+    module = LoadLibraryW(plugin.wstring().c_str());
+    CHECK(module != nullptr);
+    if (module != nullptr) {
+        redirectClock(module);
+        CHECK(substituteRunPasses(1));
+        CHECK(readFile("Nubilo.ini") == custom2);
+        CHECK(!fs::exists("Nubilo.ini.old"));
+        messages = logMessages();
+        CHECK(messages.size() == 3 && messages[1] == "[Nubilo] single index at 0.");
+        FreeLibrary(module);
     }
 
     fs::current_path(work.parent_path());
