@@ -6,7 +6,15 @@ cd "$(dirname "$0")/.."
 export NPM_CONFIG_UPDATE_NOTIFIER=false NPM_CONFIG_PROGRESS=false NPM_CONFIG_FUND=false
 bash scripts/install-tools.sh all
 
-step() { printf '\n==== %s\n' "$*"; }
+# Each step's line, and how long the step before it took.
+began=$SECONDS
+last=$SECONDS
+step() {
+  [ "$last" -eq "$began" ] || printf '(%d s)\n' $((SECONDS - last))
+  last=$SECONDS
+  printf '\n==== %s\n' "$*"
+}
+trap 'printf "(%d s)\n\nall steps: %d s\n" $((SECONDS - last)) $((SECONDS - began))' EXIT
 
 step "Linux build and tests"
 cmake --preset default
