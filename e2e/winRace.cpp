@@ -185,6 +185,13 @@ void writeFirstSave() {
     CloseHandle(file);
 }
 
+// FreeLibrary returns at once; a star rewrite still running on the plug-in's thread keeps the
+// module (and the file) until it ends.
+void unloadPlugin(HMODULE module, const fs::path& plugin) {
+    FreeLibrary(module);
+    for (int wait = 0; wait < 5000 && GetModuleHandleW(plugin.filename().wstring().c_str()) != nullptr; ++wait) Sleep(1);
+}
+
 HMODULE startPlugin(const fs::path& plugin) {
     substituteReset(1700000000);
     host.recordNatives = false;
@@ -209,7 +216,8 @@ std::string describe(const RaceConfig& config) {
 
 bool runRace(const fs::path& self, const fs::path& plugin, const RaceConfig& config, long maxSaves, long seconds) {
     const fs::path folder = fs::current_path() / "race-game-folder";
-    fs::remove_all(folder);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
     fs::create_directories(folder);
     fs::current_path(folder);
     writeFirstSave();
@@ -263,14 +271,13 @@ bool runRace(const fs::path& self, const fs::path& plugin, const RaceConfig& con
 
     std::string why;
     const bool backupWhole = backupIsWhole(why);
-    FreeLibrary(module);
+    unloadPlugin(module, plugin);
     const bool met = reported && status == 0 && saves > 0 && lost == 0 && backupWhole;
     std::printf("%s %ld saves, %ld lost, %ld opens refused, %ld passes%s%s\n", describe(config).c_str(), saves, lost,
                 refused, passes, backupWhole ? "" : "; backup holds ", why.c_str());
     if (!met) std::printf("  target missed: no save lost and every backup whole\n");
     std::fflush(stdout);
     fs::current_path(folder.parent_path());
-    std::error_code ignored;
     fs::remove_all(folder, ignored);
     return met;
 }
@@ -285,37 +292,41 @@ Spread spreadOf(std::vector<double> micros) {
     return {micros[n / 2], micros[std::min(n - 1, n * 99 / 100)], micros[n - 1]};
 }
 
-// The pass that rewrites the star and the pass that reloads the file after it, each timed alone.
+// The passes of one advance of the star, each timed alone: the pass that finds the interval up
+// (it starts the file work on the plug-in's thread), the pass that takes the finished work's
+// result, the pass that reloads the new file; and an idle pass.
 void timePasses(const fs::path& plugin, int rounds) {
     const fs::path folder = fs::current_path() / "timing-game-folder";
-    fs::remove_all(folder);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
     fs::create_directories(folder);
     fs::current_path(folder);
     HMODULE module = startPlugin(plugin);
     if (module == nullptr) return;
     substituteRunPasses(2);  // start-up writes the default file; then an idle pass
     const double perMicro = ticksPerMicro();
-    std::vector<double> rewrite, reload, idle;
+    std::vector<double> due, take, reload, idle;
+    const auto timed = [&](std::vector<double>& samples) {
+        const long long start = nowTicks();
+        substituteRunPasses(1);
+        samples.push_back(static_cast<double>(nowTicks() - start) / perMicro);
+    };
     for (int round = 0; round < rounds; ++round) {
         host.clock += 1800;
-        long long start = nowTicks();
-        substituteRunPasses(1);
-        rewrite.push_back(static_cast<double>(nowTicks() - start) / perMicro);
-        start = nowTicks();
-        substituteRunPasses(1);
-        reload.push_back(static_cast<double>(nowTicks() - start) / perMicro);
-        start = nowTicks();
-        substituteRunPasses(1);
-        idle.push_back(static_cast<double>(nowTicks() - start) / perMicro);
+        timed(due);
+        Sleep(20);  // a frame or so: the thread's work is done by then
+        timed(take);
+        timed(reload);
+        timed(idle);
     }
-    FreeLibrary(module);
-    for (auto [name, samples] : {std::pair{"rewrite pass", &rewrite}, {"reload pass ", &reload}, {"idle pass   ", &idle}}) {
+    unloadPlugin(module, plugin);
+    for (auto [name, samples] : {std::pair{"interval-up pass", &due}, {"take pass       ", &take},
+                                 {"reload pass     ", &reload}, {"idle pass       ", &idle}}) {
         const Spread spread = spreadOf(*samples);
         std::printf("%s (%d rounds): median %8.1f us, p99 %8.1f us, max %8.1f us\n", name, rounds, spread.median,
                     spread.p99, spread.max);
     }
     fs::current_path(folder.parent_path());
-    std::error_code ignored;
     fs::remove_all(folder, ignored);
 }
 

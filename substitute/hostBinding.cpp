@@ -3,6 +3,7 @@
 #include "host/clock.h"
 #include "host/entry.h"
 #include "host/hostApi.h"
+#include "host/worker.h"
 #include "substitute/substituteHost.h"
 
 void scriptRegister(HostModule module, ScriptEntry entry) { substituteScriptRegister(module, entry); }
@@ -15,6 +16,24 @@ void nativePush64(std::uint64_t value) { substituteNativePush64(value); }
 std::uint64_t* nativeCall() { return substituteNativeCall(); }
 
 std::int64_t currentTime() noexcept { return substituteHost.clock; }
+
+// At once, so that a pass that starts a job also sees it finished; or held for a test to finish.
+bool runOffFibre(void (*job)(void*), void* argument) noexcept {
+    if (substituteHost.holdJobs) {
+        substituteHost.heldJob = job;
+        substituteHost.heldJobArgument = argument;
+        return true;
+    }
+    job(argument);
+    return true;
+}
+
+void substituteFinishHeldJob() {
+    if (substituteHost.heldJob == nullptr) return;
+    void (*job)(void*) = substituteHost.heldJob;
+    substituteHost.heldJob = nullptr;
+    job(substituteHost.heldJobArgument);
+}
 
 void substituteAttach(HostModule module) { libraryEntry(module, 1); }
 void substituteDetach(HostModule module) { libraryEntry(module, 0); }

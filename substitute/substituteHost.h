@@ -47,6 +47,11 @@ struct SubstituteHost {
     bool recordNatives = true;
     bool failNativeCalls = false;       // make nativeCall throw, to test the plug-in's containment
     std::uint64_t advancePerPass = 0;   // seconds the clock moves at every scriptWait
+    // Work the plug-in starts off its fibre: run at once, or held until substituteFinishHeldJob
+    // while holdJobs is set (a test of the passes that run while a rewrite is under way).
+    bool holdJobs = false;
+    void (*heldJob)(void*) = nullptr;
+    void* heldJobArgument = nullptr;
     // The native call being put together.
     std::uint64_t pendingHash = 0;
     std::uint64_t pendingFirstArg = 0;
@@ -74,6 +79,9 @@ NUBILO_SUBSTITUTE_API bool substituteRunPasses(std::uint64_t count);
 
 NUBILO_SUBSTITUTE_API void substituteDeliverKey(HostDword key, HostWord repeats, HostByte scanCode, HostBool isExtended, HostBool isWithAlt,
                           HostBool wasDownBefore, HostBool isUpNow);
+
+// Runs the job the plug-in started while holdJobs was set, if any.
+void substituteFinishHeldJob();
 
 // The module's attach and detach, where the platform has no DllMain to call.
 void substituteAttach(HostModule module);

@@ -24,6 +24,8 @@ struct CycleState {
     // While another program holds the file so that the star's rewrite cannot be made safely, the
     // step waits and tries again from this clock reading on.
     std::int64_t rewriteRetryTime = 0;
+    // The star's file work has been started off the fibre and its result not yet taken.
+    bool rewriteUnderWay = false;
 };
 
 // Seconds an unusable file must stay unchanged before it is backed up and replaced.

@@ -96,6 +96,13 @@ void reload(UnusableFile unusable) {
 void runCyclePass() noexcept {
     try {
         CycleState& state = cycleState;
+        // While the star's rewrite is at the file off the fibre, nothing else touches the file.
+        // The pass that finds it done takes its result and no more, so the log tells the rewrite
+        // before the reload, which the next pass makes: two frames share the work.
+        if (state.rewriteUnderWay) {
+            takeStarRewrite();
+            return;
+        }
         // Absent, or not queryable (access refused, say): unchanged for this pass.
         FileIdentity file;
         if (queryFileIdentity(settingsPath.c_str(), file)) {
