@@ -62,6 +62,39 @@ TEST_F(MainLoop, StartEmptiesTheLogOfTheLastSession) {
                                                        "[Nubilo] single index at 5.", "[Nubilo] Applied weather: Clear"}));
 }
 
+TEST_F(MainLoop, TheStarsFileWorkRunsOffTheFibreAndItsResultIsTakenOnALaterPass) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    substituteHost.holdJobs = true;  // the plug-in's thread, held until the test lets it run
+    runFor(1800, 1);
+    ASSERT_NE(substituteHost.heldJob, nullptr);
+    // While it waits, passes touch neither the file nor the state; a save made meanwhile waits too.
+    const std::string save = "Set Fog Time = 12*\n";
+    writeFile("Nubilo.ini", save);
+    runFor(60, 20);
+    EXPECT_EQ(logMessages().size(), 3u);
+    EXPECT_EQ(cycleState.currentPosition, 5);
+    // The job finds the player's save, not the file the last load read: it writes nothing.
+    substituteFinishHeldJob();
+    EXPECT_EQ(readFile("Nubilo.ini"), save);
+    runFor(0, 1);  // takes the result: nothing to log
+    EXPECT_EQ(logMessages().size(), 3u);
+    runFor(0, 1);  // reloads the save
+    EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Clear", "Fog"}));
+
+    // An undisturbed job: taken on the pass after it finished, the reload on the next.
+    runFor(12 * 60, 1);
+    ASSERT_NE(substituteHost.heldJob, nullptr);
+    substituteFinishHeldJob();
+    EXPECT_EQ(readFile("Nubilo.ini"), canonicalText({30, 30, 30, 30, 12, 30, 30, 30, 30, 30}, 5));
+    EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Fog");
+    runFor(1, 1);
+    EXPECT_EQ(logMessages().back(), newStar("Clear"));
+    runFor(1, 1);
+    EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Clear", "Fog", "Clear"}));
+    EXPECT_EQ(substituteHost.heldJob, nullptr);
+}
+
 TEST_F(MainLoop, FirstAdvanceComesExactlyAtTheIntervalAndTheReloadAppliesSnow) {
     writeFile("Nubilo.ini", defaultSettingsText());
     startPlugin(1);
