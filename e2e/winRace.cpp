@@ -27,6 +27,7 @@
 #include "settings/catalogue.h"
 #include "settings/settingsText.h"
 #include "substitute/substituteHost.h"
+#include "tests/raceSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -41,39 +42,22 @@ struct RaceConfig {
     bool shareWrite;    // the editor shares writing as well as reading
 };
 
-long envNumber(const char* name, long fallback) {
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') return fallback;
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    return (*end == '\0' && value > 0) ? value : fallback;
-}
-
-// Save i: unique minutes for Rain and Thunder, every other weather at 1440, the star on Clear.
-std::string saveText(long i) {
-    IntervalMap intervals;
-    for (const WeatherEntry& entry : weatherCatalogue) intervals[entry.displayName] = maxMinutes;
-    intervals["Rain"] = static_cast<int>(1 + i % maxMinutes);
-    intervals["Thunder"] = static_cast<int>(1 + i / maxMinutes);
-    std::string text = "; saved by the race test\n" + canonicalSettingsText(intervals, weatherCatalogue, defaultStartIndex);
+// Save i as a Windows editor writes it: CR LF line ends.
+std::string windowsSave(long i) {
     std::string crlf;
-    for (char c : text) {
+    for (char c : saveText(i)) {
         if (c == '\n') crlf += '\r';
         crlf += c;
     }
     return crlf;
 }
 
-// Which save a text carries, -1 for none (defaults, a fragment).
-long saveOf(const std::string& bytes) {
+// Which save the bytes on disk carry, -1 for none.
+long saveOnDisk(const std::string& bytes) {
     std::string text;
     for (char c : bytes)
         if (c != '\r') text += c;
-    const LoadReport report = readSettingsText(text, 0);
-    if (report.outcome == LoadOutcome::noUsableLine) return -1;
-    const long rain = report.read.intervals.at("Rain"), thunder = report.read.intervals.at("Thunder");
-    if (report.read.intervals.at("Clear") != maxMinutes) return -1;
-    return (thunder - 1) * maxMinutes + (rain - 1);
+    return saveOf(text);
 }
 
 // As the C library's fopen reads: sharing reading and writing, not deletion, so that a rename over
@@ -125,7 +109,7 @@ int runEditor(const RaceConfig& config, long maxSaves, double seconds) {
     const DWORD share = FILE_SHARE_READ | (config.shareWrite ? FILE_SHARE_WRITE : 0);
     long saves = 0, lost = 0, refused = 0;
     for (long i = 1; i <= maxSaves && nowTicks() < deadline; ++i) {
-        const std::string text = saveText(i);
+        const std::string text = windowsSave(i);
         const DWORD disposition = (i & 1) ? CREATE_ALWAYS : TRUNCATE_EXISTING;
         HANDLE file = INVALID_HANDLE_VALUE;
         for (int attempt = 0; attempt < 2000 && file == INVALID_HANDLE_VALUE; ++attempt) {
@@ -157,7 +141,7 @@ int runEditor(const RaceConfig& config, long maxSaves, double seconds) {
             Sleep(1);
             back = readBack("Nubilo.ini");
         }
-        const long found = saveOf(back);
+        const long found = saveOnDisk(back);
         if (found != i && ++lost <= 3)
             std::fprintf(stderr, "  save %ld lost: the file then held %s\n", i,
                          found >= 0 ? ("save " + std::to_string(found)).c_str()
@@ -171,14 +155,14 @@ int runEditor(const RaceConfig& config, long maxSaves, double seconds) {
 bool backupIsWhole(std::string& why) {
     if (GetFileAttributesA("Nubilo.ini.bak") == INVALID_FILE_ATTRIBUTES) return true;
     const std::string backup = readBack("Nubilo.ini.bak");
-    const long save = saveOf(backup);
-    if (save >= 0 && backup == saveText(save)) return true;
+    const long save = saveOnDisk(backup);
+    if (save >= 0 && backup == windowsSave(save)) return true;
     why = std::to_string(backup.size()) + " bytes that no save wrote whole";
     return false;
 }
 
 void writeFirstSave() {
-    const std::string first = saveText(0);
+    const std::string first = windowsSave(0);
     HANDLE file = CreateFileA("Nubilo.ini", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD done = 0;
     WriteFile(file, first.data(), static_cast<DWORD>(first.size()), &done, nullptr);

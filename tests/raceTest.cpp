@@ -29,6 +29,7 @@
 #include "settings/fileAccess.h"
 #include "settings/settingsText.h"
 #include "substitute/substituteHost.h"
+#include "tests/raceSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -46,34 +47,6 @@ struct RaceResult {
     long lost = 0;
     long restored = 0;  // replaced for a moment, then swapped back
 };
-
-long envNumber(const char* name, long fallback) {
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') return fallback;
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    return (*end == '\0' && value > 0) ? value : fallback;
-}
-
-// Save i: unique minutes for Rain and Thunder, every other weather at 1440 so that nothing is due
-// by the clock alone; the star on Clear, as a player keeps it.
-std::string saveText(long i) {
-    std::vector<int> minutes(weatherCatalogue.size(), maxMinutes);
-    minutes[0] = static_cast<int>(1 + i % maxMinutes);
-    minutes[1] = static_cast<int>(1 + i / maxMinutes);
-    IntervalMap intervals;
-    for (std::size_t w = 0; w < weatherCatalogue.size(); ++w) intervals[weatherCatalogue[w].displayName] = minutes[w];
-    return "; saved by the race test\n" + canonicalSettingsText(intervals, weatherCatalogue, defaultStartIndex);
-}
-
-// Which save a text carries, -1 for none (defaults, a fragment).
-long saveOf(const std::string& text) {
-    const LoadReport report = readSettingsText(text, 0);
-    if (report.outcome == LoadOutcome::noUsableLine) return -1;
-    const long rain = report.read.intervals.at("Rain"), thunder = report.read.intervals.at("Thunder");
-    if (report.read.intervals.at("Clear") != maxMinutes) return -1;
-    return (thunder - 1) * maxMinutes + (rain - 1);
-}
 
 void pauseMicros(long micros) {
     if (micros <= 0) return;
