@@ -63,8 +63,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   }
   echo "  reading Debian's package lists"
   "${sudo[@]}" apt-get -q update >/dev/null
+  # Without apt-utils, debconf says on every install that it delays configuration: nothing to act on.
   if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q install -y --no-install-recommends "${missing[@]}" \
-      | progress; then
+      2> >(grep -v '^debconf: delaying package configuration' >&2) | progress; then
     echo "install-tools: apt-get install failed" >&2
     exit 1
   fi

@@ -8,13 +8,13 @@ bash scripts/install-tools.sh all
 
 # Each step's line, and how long the step before it took.
 began=$SECONDS
-last=$SECONDS
+last=
 step() {
-  [ "$last" -eq "$began" ] || printf '(%d s)\n' $((SECONDS - last))
+  [ -z "$last" ] || printf '(%d s)\n' $((SECONDS - last))
   last=$SECONDS
   printf '\n==== %s\n' "$*"
 }
-trap 'printf "(%d s)\n\nall steps: %d s\n" $((SECONDS - last)) $((SECONDS - began))' EXIT
+trap 'printf "(%d s)\n\nall steps: %d s\n" $((SECONDS - ${last:-$began})) $((SECONDS - began))' EXIT
 
 step "Linux build and tests"
 cmake --preset default
