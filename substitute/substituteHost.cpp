@@ -4,18 +4,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "substitute/fibre.h"
 #include "weather/applyWeather.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#elif !defined(__EMSCRIPTEN__)
-#include <ucontext.h>
-#endif
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/common_interface_defs.h>
-#define NUBILO_FIBRE_ANNOTATIONS 1
-#endif
 
 SubstituteHost substituteHost;
 
@@ -23,131 +13,16 @@ SubstituteHost& substituteState() { return substituteHost; }
 
 namespace {
 
-#ifdef __EMSCRIPTEN__
-// The browser has no fibres: the designer page drives the loop's halves itself, so there is no
-// registered script to run here.
-void switchToHost() {}
-void dropFibre() {}
-void switchToScript() { substituteHost.scriptReturned = true; }
-struct {
-    bool inScript = false;
-} fibre;
-#else
-// The script fibre. One at a time; it is abandoned, not unwound, when the host is reset, as the
-// script's loop holds nothing of its own between passes.
-struct Fibre {
-#ifdef _WIN32
-    void* hostFibre = nullptr;
-    void* scriptFibre = nullptr;
-#else
-    ucontext_t hostContext{};
-    ucontext_t scriptContext{};
-    char* stack = nullptr;
-#endif
-    bool started = false;
-    bool inScript = false;
-#ifdef NUBILO_FIBRE_ANNOTATIONS
-    void* hostFakeStack = nullptr;
-    void* scriptFakeStack = nullptr;
-    const void* hostStackBottom = nullptr;
-    std::size_t hostStackSize = 0;
-#endif
-};
-
-Fibre fibre;
-constexpr std::size_t scriptStackSize = 1 << 20;
-
-void switchToHost() {
-#ifdef _WIN32
-    SwitchToFiber(fibre.hostFibre);
-#else
-#ifdef NUBILO_FIBRE_ANNOTATIONS
-    __sanitizer_start_switch_fiber(&fibre.scriptFakeStack, fibre.hostStackBottom, fibre.hostStackSize);
-#endif
-    swapcontext(&fibre.scriptContext, &fibre.hostContext);
-#ifdef NUBILO_FIBRE_ANNOTATIONS
-    __sanitizer_finish_switch_fiber(fibre.scriptFakeStack, &fibre.hostStackBottom, &fibre.hostStackSize);
-#endif
-#endif
-}
-
+// The script's fibre is abandoned, not unwound, when the host is reset: the script's loop holds
+// nothing of its own between passes.
 void runScript() {
     substituteHost.script();
     substituteHost.scriptReturned = true;
 }
 
-#ifdef _WIN32
-void CALLBACK scriptFibreStart(void*) {
-    runScript();
-    for (;;) SwitchToFiber(fibre.hostFibre);
-}
-#else
-void scriptFibreStart() {
-#ifdef NUBILO_FIBRE_ANNOTATIONS
-    __sanitizer_finish_switch_fiber(nullptr, &fibre.hostStackBottom, &fibre.hostStackSize);
-#endif
-    runScript();
-#ifdef NUBILO_FIBRE_ANNOTATIONS
-    __sanitizer_start_switch_fiber(nullptr, fibre.hostStackBottom, fibre.hostStackSize);
-#endif
-    // Returning resumes the host through uc_link.
-}
-#endif
-
-void dropFibre() {
-#ifdef _WIN32
-    if (fibre.scriptFibre != nullptr) DeleteFiber(fibre.scriptFibre);
-    fibre.scriptFibre = nullptr;
-#else
-    std::free(fibre.stack);
-    fibre.stack = nullptr;
-#endif
-    fibre.started = false;
-}
-
 void switchToScript() {
-#ifdef _WIN32
-    if (fibre.hostFibre == nullptr) {
-        fibre.hostFibre = ConvertThreadToFiber(nullptr);
-#ifdef __GNUC__
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Warray-bounds"  // MinGW's inline reading of the fibre pointer
-#endif
-        if (fibre.hostFibre == nullptr) fibre.hostFibre = GetCurrentFiber();
-#ifdef __GNUC__
-#pragma GCC diagnostic pop
-#endif
-    }
-    if (!fibre.started) {
-        fibre.scriptFibre = CreateFiber(scriptStackSize, scriptFibreStart, nullptr);
-        fibre.started = true;
-    }
-    fibre.inScript = true;
-    SwitchToFiber(fibre.scriptFibre);
-    fibre.inScript = false;
-#else
-    if (!fibre.started) {
-        fibre.stack = static_cast<char*>(std::malloc(scriptStackSize));
-        getcontext(&fibre.scriptContext);
-        fibre.scriptContext.uc_stack.ss_sp = fibre.stack;
-        fibre.scriptContext.uc_stack.ss_size = scriptStackSize;
-        fibre.scriptContext.uc_link = &fibre.hostContext;
-        makecontext(&fibre.scriptContext, scriptFibreStart, 0);
-        fibre.started = true;
-    }
-    fibre.inScript = true;
-#ifdef NUBILO_FIBRE_ANNOTATIONS
-    __sanitizer_start_switch_fiber(&fibre.hostFakeStack, fibre.stack, scriptStackSize);
-#endif
-    swapcontext(&fibre.hostContext, &fibre.scriptContext);
-#ifdef NUBILO_FIBRE_ANNOTATIONS
-    __sanitizer_finish_switch_fiber(fibre.hostFakeStack, nullptr, nullptr);
-#endif
-    fibre.inScript = false;
-#endif
+    if (!fibreToScript(runScript)) substituteHost.scriptReturned = true;  // no fibres here
 }
-
-#endif
 
 }  // namespace
 
@@ -165,7 +40,7 @@ std::uint32_t oneAtATimeHash(const char* name) {
 }
 
 void substituteReset(std::int64_t clock) {
-    dropFibre();
+    fibreDrop();
     substituteHost = SubstituteHost{};
     substituteHost.clock = clock;
 }
@@ -196,7 +71,7 @@ void substituteScriptUnregister(HostModule module) {
     substituteHost.events.push_back({HostEventKind::scriptUnregistered, module, nullptr, nullptr});
     if (module == substituteHost.scriptModule) {
         substituteHost.script = nullptr;
-        dropFibre();
+        fibreDrop();
     }
 }
 
@@ -214,7 +89,7 @@ void substituteScriptWait(HostDword milliseconds) {
     substituteHost.lastWaitMilliseconds = static_cast<std::uint32_t>(milliseconds);
     ++substituteHost.passes;
     substituteHost.clock += static_cast<std::int64_t>(substituteHost.advancePerPass);
-    if (fibre.inScript) switchToHost();
+    fibreToHost();
 }
 
 void substituteNativeInit(std::uint64_t hash) {
