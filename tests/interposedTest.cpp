@@ -275,8 +275,8 @@ TEST_F(PlayerSave, ASaveBeforeTheBackupOfAnUnusableFileKeepsTheSaveAndTheEarlier
             const bool backupRead = std::strcmp(moment, "Nubilo.ini") == 0 && std::strcmp(mode, "rb") == 0;
             const bool backupWrite = std::strcmp(moment, "Nubilo.ini.bak.tmp") == 0 && mode[0] == 'w';
             if (std::strcmp(path, moment) == 0 && (backupRead || backupWrite) && ++opens == 1) {
-                beforeOpen = nullptr;
                 writeFile("Nubilo.ini", save);
+                beforeOpen = nullptr;  // last: this drops the closure and what it captured
             }
         };
         startPlugin(2);
