@@ -217,6 +217,10 @@ ReplaceOutcome putInPlace(const std::string& temporary, const std::string& targe
                           FileIdentity* written) {
     HANDLE held = INVALID_HANDLE_VALUE;
     const Hold hold = old.identity.exists ? holdAgainstWriters(target, held) : Hold::gone;
+    if (hold == Hold::gone && expected != nullptr && expected->exists) {
+        DeleteFileA(temporary.c_str());  // deleted meanwhile: the player's doing, not ours to undo
+        return ReplaceOutcome::changedMeanwhile;
+    }
     if (hold == Hold::gone) {
         // Nothing to hold: a move that replaces nothing, so a file the player made meanwhile stays.
         const DWORD flags = MOVEFILE_WRITE_THROUGH | (expected == nullptr ? MOVEFILE_REPLACE_EXISTING : 0);
@@ -246,12 +250,13 @@ ReplaceOutcome putInPlace(const std::string& temporary, const std::string& targe
 
 ReplaceOutcome rewriteInPlace(const std::string& target, std::string_view content, bool binary, const OldFile& old,
                               const FileIdentity* expected, FileIdentity* written) {
-    HANDLE held = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              expected != nullptr && !expected->exists ? CREATE_NEW : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    // Expected absent: only a new file; expected there: only that file; no expectation: either.
+    const DWORD disposition = expected == nullptr ? OPEN_ALWAYS : expected->exists ? OPEN_EXISTING : CREATE_NEW;
+    HANDLE held = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_EXISTS) return ReplaceOutcome::changedMeanwhile;
+        if (error == ERROR_FILE_EXISTS || error == ERROR_FILE_NOT_FOUND) return ReplaceOutcome::changedMeanwhile;
         return error == ERROR_SHARING_VIOLATION ? ReplaceOutcome::busy : ReplaceOutcome::failed;
     }
     if (expected != nullptr && expected->exists && !sameFile(identityOfHandle(held), *expected)) {
