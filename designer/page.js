@@ -77,8 +77,14 @@ function showCheck(report, source) {
   warnings.replaceChildren();
   if (report.wouldReplace)
     warnings.append(element("p", { id: "wouldReplace", text: "Would be replaced: " + bytesText(report.conclusion) }));
+  if (report.ignoredLines.length) {
+    const jumps = report.ignoredLines.flatMap((n, i) => [i ? ", " : "", element("a", { href: `#line${n}`, text: `line ${n}` })]);
+    warnings.append(element("p", { id: "ignored" },
+      `${report.ignoredLines.length} ${report.ignoredLines.length === 1 ? "line is" : "lines are"} ignored: `, ...jumps));
+  }
   if (report.stuck)
-    warnings.append(element("p", { id: "stuck", text: "Stuck: the weather never changes with this file. " + bytesText(report.cycle) }));
+    warnings.append(element("p", { id: "stuck", text: "Stuck: the weather never changes with this file: " + bytesText(report.stuckReason) }));
+  for (const warning of report.warnings) warnings.append(element("p", { class: "note", text: "Note: " + bytesText(warning) }));
   if (!report.wouldReplace && !report.stuck) warnings.append(element("p", { class: "ok", text: "Usable: Nubilo keeps this file and the cycle runs." }));
 
   $("cycle").textContent = bytesText(report.cycle);
@@ -87,7 +93,7 @@ function showCheck(report, source) {
     element("td", { text: w.minutes + (w.byDefault ? " (default)" : "") }),
     element("td", { text: w.marks ? String(w.marks) : "-" }),
     element("td", { text: w.star ? "*" : "" }))));
-  $("lines").replaceChildren(...report.lines.map((line, i) => element("li", { "data-line": i + 1 },
+  $("lines").replaceChildren(...report.lines.map((line, i) => element("li", { "data-line": i + 1, id: `line${i + 1}` },
     element("span", { class: "verdict", text: `line ${i + 1}: ${bytesText(line.verdict)}` }),
     element("span", { class: "shown", text: line.shown ? bytesText(line.shown) : "" }))));
   $("log").replaceChildren(...report.log.map((line) => element("li", { text: bytesText(line) })));
@@ -261,7 +267,10 @@ function save() {
 }
 
 function wire() {
-  $("fileInput").addEventListener("change", (event) => openFile(event.target.files[0]));
+  $("fileInput").addEventListener("change", async (event) => {
+    await openFile(event.target.files[0]);
+    event.target.value = "";  // the same file, fixed in Notepad and picked again, is read again
+  });
   $("defaultsButton").addEventListener("click", () => {
     design = defaultDesign();
     changed();

@@ -2,6 +2,7 @@
 // the plug-in on every file of the corpus.
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <sstream>
 
 #include "nubiloTool.h"
@@ -321,4 +322,66 @@ TEST_F(Tool, DesignedFilesMakeThePluginRunTheDesignedCycle) {
         }
     }
     EXPECT_EQ(designedSettingsText(Design{}), "");
+}
+
+// Every verdict about a stuck or surprising cycle agrees with the plug-in's own loop: six
+// simulated hours show one weather exactly when check says stuck (or names a one-weather design).
+TEST_F(Tool, StuckVerdictsAgreeWithTheLoopAndSayWhyAndHowToFixIt) {
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* reason;  // a part of the stuck reason; nullptr: not stuck
+        const char* warning;  // a part of a warning; nullptr: none
+    };
+    const std::string defaults = canonicalText(std::vector<int>(10, 30), 5);
+    const std::vector<Case> cases = {
+        {"no star at all", "[Settings]\nSet Rain Time = 10\n", "no line has a \"*\"", nullptr},
+        {"a second star in a comment", defaults + "; my * favourite\n", "remove the \"*\" on line 12", nullptr},
+        {"two stars alone", "Set Fog Time = 30**\n", "line 1 (Fog) has two stars", nullptr},
+        {"a star on a rejected line and one other", "Set Rain Time = 5000*\nSet Fog Time = 10*\n",
+         "must be the only one in the file", nullptr},
+        {"a star on a rejected line and one in a comment", "Set Rain Time = 5000*\nSet Fog Time = 10\n; *\n",
+         "remove the \"*\" on line 3", nullptr},
+        {"two single stars", "Set Fog Time = 10*\nSet Clear Time = 20*\n", nullptr,
+         "custom cycle: Fog \u2192 Clear, starting with Clear"},
+        {"one weather by design", "Set Snow Time = 5*\nSet Snow Time = 5**\n", nullptr, nullptr},
+        {"a lone star off the setting lines", "; *\nSet Rain Time = 3\n", nullptr, nullptr},
+        {"the default file", defaults, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CheckReport report = analyseSettings(c.text, false);
+        EXPECT_EQ(report.stuck, c.reason != nullptr);
+        if (c.reason != nullptr) {
+            EXPECT_TRUE(contains(report.stuckReason, c.reason)) << report.stuckReason;
+            EXPECT_TRUE(contains(report.stuckReason, "Fix: ")) << report.stuckReason;
+            EXPECT_TRUE(contains(report.conclusion, "stuck"));
+        }
+        EXPECT_EQ(report.warnings.size(), c.warning != nullptr ? 1u : 0u);
+        if (c.warning != nullptr && !report.warnings.empty()) EXPECT_TRUE(contains(report.warnings[0], c.warning)) << report.warnings[0];
+
+        const Simulation run = simulateCycle(&c.text, 6 * 3600);
+        std::set<std::string> shown;
+        for (const auto& band : run.shown) shown.insert(band.displayName);
+        const bool oneWeatherByDesign = contains(report.cycle, "one weather only");
+        EXPECT_EQ(shown.size() == 1, report.stuck || oneWeatherByDesign) << shown.size() << " weathers in 6 h";
+    }
+
+    // Only the loader's star carries it; earlier single stars say where it is.
+    const CheckReport two = analyseSettings("Set Fog Time = 10*\nSet Clear Time = 20*\n", false);
+    ASSERT_EQ(two.lines.size(), 2u);
+    EXPECT_TRUE(contains(two.lines[0].verdict, "the star is the one on line 2")) << two.lines[0].verdict;
+    EXPECT_TRUE(contains(two.lines[1].verdict, "carries the star"));
+}
+
+TEST_F(Tool, CheckCountsIgnoredLinesAndMarksOnlyUnsetWeathersAsDefault) {
+    writeFile("Nubilo.ini", "[Settings]\nSet Rain Time = 30*\nSet Fog Time = abc\nnonsense\nSet Snow Tme = 4\n");
+    const CheckReport report = analyseSettings(readFile("Nubilo.ini"), false);
+    EXPECT_EQ(report.ignoredLines, (std::vector<std::size_t>{3, 4, 5}));
+    const ToolRun run = nubilo({"check"});
+    EXPECT_TRUE(contains(run.out, "\nRain          30             1      *\n")) << run.out;  // set to 30: no "(default)"
+    EXPECT_TRUE(contains(run.out, "\nFog           30 (default)   -\n"));
+    EXPECT_TRUE(contains(run.out, "\nIgnored: 3 lines (3, 4, 5)\n"));
+    const ToolRun json = nubilo({"check", "--json"});
+    EXPECT_TRUE(contains(json.out, "\"ignoredLines\":[3,4,5]")) << json.out;
 }

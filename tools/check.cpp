@@ -106,6 +106,14 @@ std::string arrowList(const std::vector<std::int32_t>& indexes) {
 std::string cycleSummary(const CheckReport& report) {
     const SettingsRead& read = report.load.read;
     if (report.wouldReplace) return "after the defaults are written: catalogue order from Clear";
+    const bool oneWeather = !read.markedIndexes.empty() &&
+                            std::all_of(read.markedIndexes.begin(), read.markedIndexes.end(),
+                                        [&](std::int32_t i) { return i == read.markedIndexes.front(); });
+    if (read.markedIndexes.size() >= 2 && oneWeather) {
+        const std::string& name = nameOf(read.markedIndexes.front());
+        return "one weather only: " + name + ", re-applied every " + std::to_string(read.intervals.at(name)) +
+               " minutes (a custom cycle of " + std::to_string(read.markedIndexes.size()) + " marked " + name + " lines)";
+    }
     if (read.markedIndexes.size() >= 2) {
         const std::size_t start = customStartPosition(read.markedIndexes, read.startIndex);
         return "custom cycle " + arrowList(read.markedIndexes) + ", in memory only; starts with " +
@@ -128,6 +136,57 @@ std::string cycleSummary(const CheckReport& report) {
         return "no star on a setting line: " + start + " is re-applied after " + minutes +
                " minutes and the lone \"*\" is written onto it; then catalogue order from " + start;
     return "no star: the current weather (" + start + ") is re-applied every " + minutes + " minutes";
+}
+
+// Where the '*' of a file stand, for the plain-words verdicts.
+struct StarLine {
+    std::size_t number;  // 1-based
+    std::size_t stars;
+    SettingsLine line;
+};
+
+std::string lineList(const std::vector<std::size_t>& numbers) {
+    std::string text;
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == numbers.size() ? " and " : ", ") + std::to_string(numbers[i]);
+    return (numbers.size() == 1 ? "line " : "lines ") + text;
+}
+
+// Why a file that is not a custom cycle never moves on, and the fix; the caller has found that
+// its star count is not exactly one, which is what the star's rewrite needs.
+std::string stuckReason(const CheckReport& report, const std::vector<StarLine>& starLines) {
+    const SettingsRead& read = report.load.read;
+    const std::string start = nameOf(read.startIndex);
+    const std::string minutes = std::to_string(read.intervals.at(start));
+    if (report.starCount == 0)
+        return "no line has a \"*\", so Nubilo shows " + start + " again every " + minutes +
+               " minutes and never moves on. Fix: put one * after the minutes of the weather to start from, for "
+               "example \"Set Clear Time = 30*\".";
+    if (report.starLookup >= 0 && starLines.size() == 1 && starLines[0].line.markCount == 2)
+        return "line " + std::to_string(starLines[0].number) + " (" + nameOf(report.starLookup) +
+               ") has two stars (\"**\") and no other line is marked. Two stars mark a weather without making it the "
+               "start, so the cycle starts at " + start + ", and Nubilo only moves the star in a file with exactly one "
+               "\"*\": it stays on " + start + ". Fix: write one star on line " + std::to_string(starLines[0].number) +
+               " to start from " + nameOf(report.starLookup) + ", or mark a second line for a custom cycle.";
+    std::vector<std::size_t> others;
+    std::size_t carrier = 0;
+    for (const StarLine& star : starLines) {
+        const bool carries = report.starLookup >= 0 && star.line.kind == LineKind::setting &&
+                             star.line.catalogueIndex == report.starLookup && star.line.starsOnLine == 1 && carrier == 0;
+        if (carries)
+            carrier = star.number;
+        else
+            others.push_back(star.number);
+    }
+    if (carrier != 0)
+        return "line " + std::to_string(carrier) + " carries the star (" + nameOf(report.starLookup) + "), but the file has " +
+               std::to_string(report.starCount) + " \"*\" in all, also on " + lineList(others) +
+               ". Nubilo only moves the star in a file with exactly one \"*\", so the weather stays " + start +
+               ". Fix: remove the \"*\" on " + lineList(others) + ".";
+    return "the file has " + std::to_string(report.starCount) + " \"*\" (on " + lineList(others) +
+           "), and the star Nubilo moves must be the only one in the file, so the weather stays " + start +
+           ". Fix: keep one * after the minutes of the weather to start from, on a line with a valid value, and remove "
+           "the others.";
 }
 
 }  // namespace
@@ -176,11 +235,20 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile) {
     report.starLookup = findStarIndexInText(text);
     report.starCount = countStars(text);
     std::vector<bool> givenByLine(weatherCatalogue.size(), false);
+    std::vector<StarLine> starLines;
+    std::vector<std::pair<std::size_t, std::int32_t>> singleStars;  // line number, weather
     forEachSettingsLine(text, [&](std::string_view raw) {
         SettingsLine line = parseSettingsLine(raw);
+        const std::size_t number = report.lines.size() + 1;
         const bool usable = line.kind == LineKind::setting && line.verdict == ValueVerdict::valid && line.catalogueIndex >= 0;
-        if (usable && line.markCount == 1) report.lastSingleStar = line.catalogueIndex;
+        if (usable && line.markCount == 1) {
+            report.lastSingleStar = line.catalogueIndex;
+            singleStars.emplace_back(number, line.catalogueIndex);
+        }
         if (usable) givenByLine[static_cast<std::size_t>(line.catalogueIndex)] = true;
+        if (line.kind == LineKind::noEquals || (line.kind == LineKind::setting && !usable)) report.ignoredLines.push_back(number);
+        const std::size_t stars = static_cast<std::size_t>(std::count(raw.begin(), raw.end(), '*'));
+        if (stars > 0) starLines.push_back({number, stars, line});
         report.lines.push_back({lineVerdict(line), raw.empty() ? std::string() : printableLine(raw)});
         return true;
     });
@@ -202,7 +270,34 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile) {
         report.weathers.push_back(row);
     }
     report.cycle = cycleSummary(report);
-    report.stuck = !report.wouldReplace && read.markedIndexes.size() < 2 && report.starLookup >= 0 && report.starCount != 1;
+    // Outside a custom cycle the weather moves on only through the star's rewrite, which needs
+    // exactly one "*" in the whole file (a lone "*" off the setting lines is written onto one).
+    report.stuck = !report.wouldReplace && read.markedIndexes.size() < 2 && report.starCount != 1;
+    if (report.stuck) report.stuckReason = stuckReason(report, starLines);
+    // The loader's star is the last line with one mark; earlier ones only mark their weather.
+    for (std::size_t i = 0; i + 1 < singleStars.size(); ++i) {
+        std::string& verdict = report.lines[singleStars[i].first - 1].verdict;
+        const std::string carries = "1 mark: carries the star";
+        const std::size_t at = verdict.find(carries);
+        if (at != std::string::npos)
+            verdict.replace(at, carries.size(),
+                            "1 mark: marked; the star is the one on line " + std::to_string(singleStars.back().first));
+    }
+    if (!report.wouldReplace && read.markedIndexes.size() >= 2 && singleStars.size() >= 2) {
+        std::vector<std::size_t> numbers;
+        std::string names;
+        for (std::size_t i = 0; i < singleStars.size(); ++i) {
+            numbers.push_back(singleStars[i].first);
+            names += (i == 0 ? "" : i + 1 == singleStars.size() ? " and " : ", ") + nameOf(singleStars[i].second);
+        }
+        const std::size_t start = customStartPosition(read.markedIndexes, read.startIndex);
+        std::vector<std::size_t> earlier(numbers.begin(), numbers.end() - 1);
+        report.warnings.push_back(
+            lineList(numbers) + " each carry one star (" + names + "). Marked lines make a custom cycle: " +
+            arrowList(read.markedIndexes) + ", starting with " + nameOf(read.markedIndexes[start]) +
+            ", not all ten weathers. If you moved the star to " + nameOf(singleStars.back().second) +
+            ", remove the star on " + lineList(earlier) + " to run all ten weathers in order from there.");
+    }
     const std::int32_t first =
         report.wouldReplace ? defaultStartIndex
         : read.markedIndexes.size() >= 2 ? read.markedIndexes[customStartPosition(read.markedIndexes, read.startIndex)]
@@ -212,7 +307,8 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile) {
         report.wouldReplace ? std::string("Not usable: no line has a known key with a valid value. The plug-in ") +
                                   (emptyFile ? "replaces this empty file with defaults."
                                              : "copies it to Nubilo.ini.bak and replaces it with defaults.")
-                            : "Usable: the plug-in keeps this file.";
+                            : report.stuck ? "Usable, but stuck: the plug-in keeps this file and the weather never changes."
+                                           : "Usable: the plug-in keeps this file.";
     return report;
 }
 
@@ -251,6 +347,13 @@ std::string checkReportJson(const CheckReport& report) {
     }
     json += "],\"cycle\":" + jsonString(report.cycle);
     json += ",\"stuck\":" + std::string(report.stuck ? "true" : "false");
+    json += ",\"stuckReason\":" + jsonString(report.stuckReason);
+    json += ",\"warnings\":[";
+    for (std::size_t i = 0; i < report.warnings.size(); ++i) json += (i ? "," : "") + jsonString(report.warnings[i]);
+    json += "],\"ignoredLines\":[";
+    for (std::size_t i = 0; i < report.ignoredLines.size(); ++i)
+        json += (i ? "," : "") + std::to_string(report.ignoredLines[i]);
+    json += "]";
     json += ",\"wouldReplace\":" + std::string(report.wouldReplace ? "true" : "false");
     json += ",\"log\":[";
     for (std::size_t i = 0; i < report.logLines.size(); ++i) {
@@ -323,7 +426,7 @@ int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     for (const CheckWeather& row : report.weathers) {
         char line[96];
         std::snprintf(line, sizeof line, "%-13s %-14s %-6s %s", row.name.c_str(),
-                      (std::to_string(row.minutes) + (row.minutes == defaultMinutes ? " (default)" : "")).c_str(),
+                      (std::to_string(row.minutes) + (row.byDefault ? " (default)" : "")).c_str(),
                       row.marks ? std::to_string(row.marks).c_str() : "-", row.star ? "*" : "");
         std::string trimmed = line;
         while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
@@ -331,6 +434,15 @@ int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
 
     out << "\nCycle: " << report.cycle << "\n";
+    if (report.stuck) out << "\nStuck: " << report.stuckReason << "\n";
+    for (const std::string& warning : report.warnings) out << "\nNote: " << warning << "\n";
+    if (!report.ignoredLines.empty()) {
+        std::string numbers;
+        for (std::size_t i = 0; i < report.ignoredLines.size(); ++i)
+            numbers += (i ? ", " : "") + std::to_string(report.ignoredLines[i]);
+        out << "\nIgnored: " << report.ignoredLines.size() << (report.ignoredLines.size() == 1 ? " line (" : " lines (")
+            << numbers << ")\n";
+    }
     out << "\nOn loading this file the plug-in logs:\n";
     for (const std::string& line : report.logLines) out << "  " << line << "\n";
     out << "  [Nubilo] Applied weather: " << report.firstWeather << "\n";

@@ -71,6 +71,10 @@ struct CheckReport {
     std::vector<CheckWeather> weathers;  // the ten, in catalogue order
     std::string cycle;                   // the cycle in words
     bool stuck = false;                  // the weather never changes
+    std::string stuckReason;             // why, in plain words, with the fix; empty when not stuck
+    std::vector<std::string> warnings;   // works, but likely not as meant: what it does and how to
+                                         // get what was probably meant
+    std::vector<std::size_t> ignoredLines;  // 1-based numbers of the lines the loader ignores
     std::string firstWeather;            // what the plug-in applies on loading it
     std::string conclusion;              // "Usable: ..." or "Not usable: ..."
 };

@@ -248,8 +248,56 @@ test("pasted text is checked like a file", async () => {
   await page.fill("#pasteText", "; my * notes\nSet Fog Time = 30*\n");
   await page.click("#pasteButton");
   await page.waitForSelector("#stuck");
-  assert.match(await page.textContent("#stuck"), /^Stuck: the weather never changes with this file\. stuck on Fog/);
+  assert.match(await page.textContent("#stuck"),
+    /^Stuck: the weather never changes with this file: line 2 carries the star \(Fog\), but the file has 2 "\*" in all, also on line 1\. .* Fix: remove the "\*" on line 1\.$/);
   writeFileSync(path.join(scratch, "pasted.ini"), "; my * notes\nSet Fog Time = 30*\n");
   assert.equal(await page.textContent("#cycle"), asShown(checkJson(path.join(scratch, "pasted.ini")).report.cycle));
+  await context.close();
+});
+
+test("the verdicts a player acts on: stuck files, two single stars, ignored lines, the same file opened again", async () => {
+  const { page, context, errors } = await openPage();
+  const file = path.join(scratch, "Nubilo.ini");
+  const cases = [
+    { text: "[Settings]\nSet Rain Time = 10\n", stuck: /no line has a "\*".* Fix: put one \*/, notes: 0 },
+    { text: "Set Fog Time = 10*\nSet Clear Time = 20*\n", stuck: null, notes: 1 },
+    { text: "Set Fog Time = 30**\n", stuck: /line 1 \(Fog\) has two stars/, notes: 0 },
+  ];
+  for (const [i, c] of cases.entries()) {
+    const named = path.join(scratch, `case${i}.ini`);
+    writeFileSync(named, c.text);
+    await page.setInputFiles("#fileInput", named);
+    await page.waitForFunction((n) => document.getElementById("source").textContent === n, `case${i}.ini`);
+    const report = checkJson(named).report;
+    const shown = await page.evaluate(() => ({
+      stuck: document.getElementById("stuck")?.textContent ?? null,
+      notes: [...document.querySelectorAll("#warnings p.note")].map((p) => p.textContent),
+      lines: [...document.querySelectorAll("#lines .verdict")].map((e) => e.textContent),
+    }));
+    assert.equal(shown.stuck !== null, report.stuck, c.text);
+    if (c.stuck) assert.match(shown.stuck, c.stuck);
+    assert.deepEqual(shown.notes, report.warnings.map((w) => "Note: " + asShown(w)), c.text);
+    assert.equal(shown.notes.length, c.notes, c.text);
+  }
+  // Two single stars: only the loader's says it carries the star.
+  writeFileSync(file, "Set Fog Time = 10*\nSet Clear Time = 20*\n");
+  await page.setInputFiles("#fileInput", file);
+  await page.waitForFunction(() => document.querySelector("#lines .verdict")?.textContent.includes("the star is the one on line 2"));
+
+  // Broken lines are counted at the top, each a jump to its line.
+  writeFileSync(file, "Set Rain Time = 5*\nSet Fog Time = abc\nnonsense\nSet Snow Tme = 4\nSet Wind Time = 0\n");
+  await page.setInputFiles("#fileInput", file);
+  await page.waitForSelector("#ignored");
+  assert.equal(await page.textContent("#ignored"), "4 lines are ignored: line 2, line 3, line 4, line 5");
+  await page.click("#ignored a[href='#line3']");
+  assert.equal(await page.evaluate(() => location.hash), "#line3");
+
+  // Fixed in the editor and picked again under the same name: read again. A browser fires no
+  // change for the same pick unless the input was emptied after the last one.
+  assert.equal(await page.evaluate(() => document.getElementById("fileInput").value), "");
+  writeFileSync(file, "Set Rain Time = 5*\n");
+  await page.setInputFiles("#fileInput", file);
+  await page.waitForFunction(() => document.getElementById("ignored") === null && document.querySelectorAll("#lines li").length === 1);
+  assert.deepEqual(errors, []);
   await context.close();
 });
