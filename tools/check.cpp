@@ -249,7 +249,9 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile) {
         if (line.kind == LineKind::noEquals || (line.kind == LineKind::setting && !usable)) report.ignoredLines.push_back(number);
         const std::size_t stars = static_cast<std::size_t>(std::count(raw.begin(), raw.end(), '*'));
         if (stars > 0) starLines.push_back({number, stars, line});
-        report.lines.push_back({lineVerdict(line), raw.empty() ? std::string() : printableLine(raw)});
+        // A CR before the LF is Notepad's line end, not part of what the player wrote.
+        const std::string_view written = !raw.empty() && raw.back() == '\r' ? raw.substr(0, raw.size() - 1) : raw;
+        report.lines.push_back({lineVerdict(line), written.empty() ? std::string() : printableLine(written)});
         return true;
     });
     report.logLines = report.load.messages;
