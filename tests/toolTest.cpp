@@ -76,7 +76,7 @@ TEST_F(Tool, CheckNamesEveryVerdict) {
     EXPECT_EQ(unknown.status, 0);
     for (const char* part : {
              "line 2: unknown key \"set rain time\", ignored (did you mean \"Set Rain Time\"?)",
-             "line 3: unknown key \"Set  Dust Storms Time\", ignored (did you mean \"Set Dust Storms Time\"?)",
+             "line 3: unknown key \"Set\u27E82 spaces\u27E9Dust Storms Time\", ignored (did you mean \"Set Dust Storms Time\"?)",
              "line 4: unknown key \"SetRain Time\", ignored (did you mean \"Set Rain Time\"?)",
              "line 5: unknown key \"Set Rian Time\", ignored (did you mean \"Set Rain Time\"?)",
              "line 6: setting Snow = 12 minutes\n",
@@ -120,7 +120,7 @@ TEST_F(Tool, CheckNamesEveryVerdict) {
     EXPECT_TRUE(contains(wide.out, "  | Set Fog Time = 10*\n"));  // CR LF on disk, read as text mode reads it
     EXPECT_TRUE(contains(wide.out, "Cycle: custom cycle Rain \u2192 Fog \u2192 Rain"));
     ToolRun wideBad = nubilo({"check", (corpus / "utf16le-bad-value.ini").string()});
-    EXPECT_TRUE(contains(wideBad.out, "line 4: unknown key \"Set Cl\x80" "ar Time\", ignored (did you mean \"Set Clear Time\"?)"))
+    EXPECT_TRUE(contains(wideBad.out, "line 4: unknown key \"Set Cl\u27E8byte 80\u27E9ar Time\", ignored (did you mean \"Set Clear Time\"?)"))
         << wideBad.out;
 
     ToolRun comment = nubilo({"check", (corpus / "star-in-comment.ini").string()});
@@ -361,7 +361,9 @@ TEST_F(Tool, StuckVerdictsAgreeWithTheLoopAndSayWhyAndHowToFixIt) {
             EXPECT_TRUE(contains(report.conclusion, "stuck"));
         }
         EXPECT_EQ(report.warnings.size(), c.warning != nullptr ? 1u : 0u);
-        if (c.warning != nullptr && !report.warnings.empty()) EXPECT_TRUE(contains(report.warnings[0], c.warning)) << report.warnings[0];
+        if (c.warning != nullptr && !report.warnings.empty()) {
+            EXPECT_TRUE(contains(report.warnings[0], c.warning)) << report.warnings[0];
+        }
 
         const Simulation run = simulateCycle(&c.text, 6 * 3600);
         std::set<std::string> shown;
@@ -387,4 +389,25 @@ TEST_F(Tool, CheckCountsIgnoredLinesAndMarksOnlyUnsetWeathersAsDefault) {
     EXPECT_TRUE(contains(run.out, "\nIgnored: 3 lines (3, 4, 5)\n"));
     const ToolRun json = nubilo({"check", "--json"});
     EXPECT_TRUE(contains(json.out, "\"ignoredLines\":[3,4,5]")) << json.out;
+}
+
+TEST_F(Tool, LookAlikeKeysShowWhatMakesThemDiffer) {
+    struct Case {
+        const char* text;
+        const char* verdict;
+        bool suggested;  // "did you mean" follows
+    };
+    const Case cases[] = {
+        {"Set\tFog Time = 5\n", "unknown key \"Set\u27E8tab\u27E9Fog Time\"", true},
+        {"Set Fog\xC2\xA0Time = 5\n", "unknown key \"Set Fog\u27E8no-break space\u27E9Time\"", true},
+        {"Set F\xD0\xBEg Time = 5\n", "unknown key \"Set F\u27E8non-ASCII U+043E\u27E9g Time\"", true},  // Cyrillic o
+        {"Set \xE2\x80\xAE" "emiT goF = 5\n", "unknown key \"Set \u27E8non-ASCII U+202E\u27E9emiT goF\"", false},  // RTL override
+        {"Set Fog Time\xFF = 5\n", "unknown key \"Set Fog Time\u27E8byte FF\u27E9\"", true},
+    };
+    for (const Case& c : cases) {
+        const CheckReport report = analyseSettings(c.text, false);
+        ASSERT_EQ(report.lines.size(), 1u);
+        EXPECT_TRUE(contains(report.lines[0].verdict, c.verdict)) << report.lines[0].verdict;
+        EXPECT_EQ(contains(report.lines[0].verdict, "(did you mean \"Set Fog Time\"?)"), c.suggested) << report.lines[0].verdict;
+    }
 }

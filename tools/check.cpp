@@ -67,6 +67,52 @@ const char* rejection(ValueVerdict verdict) {
     return "valid";
 }
 
+// A key as the player can tell it from the real one: tabs, runs of blanks, no-break spaces and
+// every other character beyond ASCII named (bidi controls and other invisible format characters
+// among them), so that no look-alike shows as the key it imitates.
+std::string visibleKey(std::string_view key) {
+    std::string shown;
+    for (std::size_t i = 0; i < key.size();) {
+        const auto byte = static_cast<unsigned char>(key[i]);
+        if (byte == ' ') {
+            std::size_t run = 1;
+            while (i + run < key.size() && key[i + run] == ' ') ++run;
+            shown += run == 1 ? " " : "\u27E8" + std::to_string(run) + " spaces\u27E9";
+            i += run;
+            continue;
+        }
+        if (byte == '\t') {
+            shown += "\u27E8tab\u27E9";
+            ++i;
+            continue;
+        }
+        if (byte < 0x80) {
+            shown += static_cast<char>(byte);
+            ++i;
+            continue;
+        }
+        // One UTF-8 sequence, or a stray byte of another encoding.
+        const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        std::uint32_t code = length == 1 ? byte : byte & (0x7F >> length);
+        bool whole = length > 1 && i + length <= key.size();
+        for (std::size_t k = 1; whole && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(key[i + k]);
+            whole = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        char name[48];
+        if (!whole)
+            std::snprintf(name, sizeof name, "\u27E8byte %02X\u27E9", byte);
+        else if (code == 0xA0)
+            std::snprintf(name, sizeof name, "\u27E8no-break space\u27E9");
+        else
+            std::snprintf(name, sizeof name, "\u27E8non-ASCII U+%04X\u27E9", static_cast<unsigned>(code));
+        shown += name;
+        i += whole ? length : 1;
+    }
+    return shown;
+}
+
 std::string marksText(int count) { return std::to_string(count) + (count == 1 ? " mark" : " marks"); }
 
 std::string lineVerdict(const SettingsLine& line) {
@@ -78,7 +124,7 @@ std::string lineVerdict(const SettingsLine& line) {
         case LineKind::noEquals: return "ignored: no \"=\"";
         case LineKind::setting: break;
     }
-    const std::string key(line.key);
+    const std::string key = visibleKey(line.key);
     if (line.verdict != ValueVerdict::valid) {
         verdict = "rejected value for \"" + key + "\": " + rejection(line.verdict) + "; the line" +
                   (line.markCount > 0 ? " and its " + marksText(line.markCount) + " count" : " counts") + " for nothing";
