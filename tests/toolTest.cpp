@@ -377,6 +377,9 @@ TEST_F(Tool, StuckVerdictsAgreeWithTheLoopAndSayWhyAndHowToFixIt) {
     ASSERT_EQ(two.lines.size(), 2u);
     EXPECT_TRUE(contains(two.lines[0].verdict, "the star is the one on line 2")) << two.lines[0].verdict;
     EXPECT_TRUE(contains(two.lines[1].verdict, "carries the star"));
+    ASSERT_EQ(two.warnings.size(), 1u);
+    EXPECT_EQ(two.warnings[0].rfind("lines 1 and 2 each carry one star (Fog and Clear).", 0), 0u) << two.warnings[0];
+    EXPECT_TRUE(contains(two.warnings[0], "remove the star on line 1 to run all ten")) << two.warnings[0];
 }
 
 TEST_F(Tool, CheckCountsIgnoredLinesAndMarksOnlyUnsetWeathersAsDefault) {

@@ -193,8 +193,10 @@ struct StarLine {
 
 std::string lineList(const std::vector<std::size_t>& numbers) {
     std::string text;
-    for (std::size_t i = 0; i < numbers.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == numbers.size() ? " and " : ", ") + std::to_string(numbers[i]);
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        text += i == 0 ? "" : i + 1 == numbers.size() ? " and " : ", ";
+        text += std::to_string(numbers[i]);
+    }
     return (numbers.size() == 1 ? "line " : "lines ") + text;
 }
 
@@ -336,7 +338,8 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile) {
         std::string names;
         for (std::size_t i = 0; i < singleStars.size(); ++i) {
             numbers.push_back(singleStars[i].first);
-            names += (i == 0 ? "" : i + 1 == singleStars.size() ? " and " : ", ") + nameOf(singleStars[i].second);
+            names += i == 0 ? "" : i + 1 == singleStars.size() ? " and " : ", ";
+            names += nameOf(singleStars[i].second);
         }
         const std::size_t start = customStartPosition(read.markedIndexes, read.startIndex);
         std::vector<std::size_t> earlier(numbers.begin(), numbers.end() - 1);
@@ -397,10 +400,15 @@ std::string checkReportJson(const CheckReport& report) {
     json += ",\"stuck\":" + std::string(report.stuck ? "true" : "false");
     json += ",\"stuckReason\":" + jsonString(report.stuckReason);
     json += ",\"warnings\":[";
-    for (std::size_t i = 0; i < report.warnings.size(); ++i) json += (i ? "," : "") + jsonString(report.warnings[i]);
+    for (std::size_t i = 0; i < report.warnings.size(); ++i) {
+        json += i ? "," : "";
+        json += jsonString(report.warnings[i]);
+    }
     json += "],\"ignoredLines\":[";
-    for (std::size_t i = 0; i < report.ignoredLines.size(); ++i)
-        json += (i ? "," : "") + std::to_string(report.ignoredLines[i]);
+    for (std::size_t i = 0; i < report.ignoredLines.size(); ++i) {
+        json += i ? "," : "";
+        json += std::to_string(report.ignoredLines[i]);
+    }
     json += "]";
     json += ",\"wouldReplace\":" + std::string(report.wouldReplace ? "true" : "false");
     json += ",\"log\":[";
@@ -486,8 +494,10 @@ int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     for (const std::string& warning : report.warnings) out << "\nNote: " << warning << "\n";
     if (!report.ignoredLines.empty()) {
         std::string numbers;
-        for (std::size_t i = 0; i < report.ignoredLines.size(); ++i)
-            numbers += (i ? ", " : "") + std::to_string(report.ignoredLines[i]);
+        for (std::size_t i = 0; i < report.ignoredLines.size(); ++i) {
+            numbers += i ? ", " : "";
+            numbers += std::to_string(report.ignoredLines[i]);
+        }
         out << "\nIgnored: " << report.ignoredLines.size() << (report.ignoredLines.size() == 1 ? " line (" : " lines (")
             << numbers << ")\n";
     }
