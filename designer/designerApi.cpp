@@ -2,7 +2,6 @@
 // the file for a designed cycle. Each call returns JSON in one buffer that the next call reuses.
 #include <emscripten/emscripten.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -28,29 +27,6 @@ void enterSimulationDirectory() {
     }
 }
 
-// "start;m0,...,m9;o0,o1,...": a design as the page hands it over.
-bool parseDesign(const char* text, Design& design) {
-    char* at = const_cast<char*>(text);
-    design.start = std::strtoul(at, &at, 10);
-    if (*at++ != ';') return false;
-    design.minutes.clear();
-    while (design.minutes.size() < weatherCatalogue.size()) {
-        const long minutes = std::strtol(at, &at, 10);
-        if (minutes < minMinutes || minutes > maxMinutes) return false;
-        design.minutes.push_back(static_cast<std::int32_t>(minutes));
-        if (*at == ',' || *at == ';') ++at;
-    }
-    design.order.clear();
-    while (*at != '\0') {
-        const long index = std::strtol(at, &at, 10);
-        if (index < 0 || index >= static_cast<long>(weatherCatalogue.size())) return false;
-        design.order.push_back(static_cast<std::int32_t>(index));
-        if (*at == ',') ++at;
-        else if (*at != '\0') return false;
-    }
-    return !design.order.empty() && design.start < design.order.size();
-}
-
 }  // namespace
 
 extern "C" {
@@ -68,9 +44,18 @@ EMSCRIPTEN_KEEPALIVE const char* designerSimulate(const char* bytes, int size, i
     return give(simulationJson(simulateCycle(&settings, seconds), seconds));
 }
 
-// The settings file for a design; empty for one the page should not have sent.
+// {"text": the settings file for a design (as designJson writes it), "description": how the
+// plug-in runs it}; {"text":""} for a design the page should not have sent.
 EMSCRIPTEN_KEEPALIVE const char* designerWrite(const char* design) {
     Design parsed;
-    return give(parseDesign(design, parsed) ? designedSettingsText(parsed) : std::string());
+    if (!parseDesignJson(design, parsed)) return give("{\"text\":\"\"}");
+    return give("{\"text\":" + jsonString(designedSettingsText(parsed)) + ",\"description\":" +
+                jsonString(designDescription(parsed)) + "}");
 }
+
+// The catalogue, the minutes' range and the default design.
+EMSCRIPTEN_KEEPALIVE const char* designerFacts() { return give(designerFactsJson()); }
+
+// Typed minutes, read by the plug-in's own reader.
+EMSCRIPTEN_KEEPALIVE const char* designerMinutes(const char* typed) { return give(minutesJson(typed)); }
 }

@@ -1,13 +1,14 @@
 "use strict";
-// The designer's page: everything it says about a file comes from the plug-in's own code,
-// compiled to WebAssembly above (check, simulate, and the writer of designed files).
+// The designer's page: everything it says about a file or a design comes from the plug-in's own
+// code, compiled to WebAssembly above (check, simulate, the writer of designed files, the
+// catalogue and the minutes' reader); this script draws what it answers and forwards input.
 
-const weathers = ["Rain", "Thunder", "Cloudy", "Dust Storms", "Fog", "Clear", "Snow", "Wind", "Snowlight", "Blizzard"];
 const colours = ["#4a78c2", "#5b4a9e", "#9aa3ad", "#c9a063", "#c7cdd3", "#f2c94c", "#eef4fb", "#7fb8a6", "#bcd7ef", "#8fb3d9"];
 const day = 24 * 3600;
 const $ = (id) => document.getElementById(id);
 
 let nubilo = null;
+let facts = null;        // the catalogue, the minutes' range, the default design
 let design = null;       // {order: [catalogue index...], start: position, minutes: [10]}
 let fileText = "";        // the file the design makes
 let lastSimulation = null;
@@ -31,37 +32,32 @@ function withBytes(bytes, call) {
 const check = (bytes) => withBytes(bytes, (at, size) => nubilo._designerCheck(at, size));
 const simulate = (bytes) => withBytes(bytes, (at, size) => nubilo._designerSimulate(at, size, day));
 
-function write(d) {
-  const text = `${d.start};${d.minutes.join(",")};${d.order.join(",")}`;
+// A call that takes one string and answers JSON.
+function ask(call, text) {
   const size = nubilo.lengthBytesUTF8(text) + 1;
   const at = nubilo._malloc(size);
   nubilo.stringToUTF8(text, at, size);
   try {
-    return nubilo.UTF8ToString(nubilo._designerWrite(at));
+    return JSON.parse(nubilo.UTF8ToString(call(at)));
   } finally {
     nubilo._free(at);
   }
 }
+
+// {text: the settings file, description: how the plug-in runs it}
+const write = (d) => ask(nubilo._designerWrite, JSON.stringify({ order: d.order, start: d.start, minutes: d.minutes }));
+const readMinutes = (typed) => ask(nubilo._designerMinutes, typed);
+const copy = (d) => JSON.parse(JSON.stringify(d));
 
 function element(tag, attributes = {}, ...children) {
   const made = document.createElement(tag);
   for (const [name, value] of Object.entries(attributes)) {
     if (name === "text") made.textContent = value;
     else if (name.startsWith("on")) made.addEventListener(name.slice(2), value);
-    else made.setAttribute(name, value);
+    else if (value !== null) made.setAttribute(name, value);
   }
   made.append(...children);
   return made;
-}
-
-function clock(seconds) {
-  const two = (n) => String(n).padStart(2, "0");
-  return `${two(Math.floor(seconds / 3600))}:${two(Math.floor(seconds / 60) % 60)}:${two(seconds % 60)}`;
-}
-
-function duration(seconds) {
-  const h = Math.floor(seconds / 3600), m = Math.floor(seconds / 60) % 60, s = seconds % 60;
-  return [h ? `${h}h` : "", m ? `${m}m` : "", s || seconds === 0 ? `${s}s` : ""].filter(Boolean).join(" ");
 }
 
 function swatch(index) {
@@ -75,22 +71,15 @@ function showCheck(report, source) {
   $("encoding").textContent = report.encoding;
   const warnings = $("warnings");
   warnings.replaceChildren();
-  if (report.wouldReplace)
-    warnings.append(element("p", { id: "wouldReplace", text: "Would be replaced: " + bytesText(report.conclusion) }));
-  if (report.ignoredLines.length) {
-    const jumps = report.ignoredLines.flatMap((n, i) => [i ? ", " : "", element("a", { href: `#line${n}`, text: `line ${n}` })]);
-    warnings.append(element("p", { id: "ignored" },
-      `${report.ignoredLines.length} ${report.ignoredLines.length === 1 ? "line is" : "lines are"} ignored: `, ...jumps));
+  for (const alert of report.alerts) {
+    const jumps = (alert.lines ?? []).flatMap((line, i) => [i ? ", " : "", element("a", { href: `#line${line.number}`, text: line.text })]);
+    warnings.append(element("p", { id: alert.kind === "note" ? null : alert.kind, class: alert.kind }, bytesText(alert.text), ...jumps));
   }
-  if (report.stuck)
-    warnings.append(element("p", { id: "stuck", text: "Stuck: the weather never changes with this file: " + bytesText(report.stuckReason) }));
-  for (const warning of report.warnings) warnings.append(element("p", { class: "note", text: "Note: " + bytesText(warning) }));
-  if (!report.wouldReplace && !report.stuck) warnings.append(element("p", { class: "ok", text: "Usable: Nubilo keeps this file and the cycle runs." }));
 
   $("cycle").textContent = bytesText(report.cycle);
   $("summary").tBodies[0].replaceChildren(...report.weathers.map((w, i) => element("tr", {},
     element("td", {}, swatch(i), w.name),
-    element("td", { text: w.minutes + (w.byDefault ? " (default)" : "") }),
+    element("td", { text: w.minutesText }),
     element("td", { text: w.marks ? String(w.marks) : "-" }),
     element("td", { text: w.star ? "*" : "" }))));
   $("lines").replaceChildren(...report.lines.map((line, i) => element("li", { "data-line": i + 1, id: `line${i + 1}` },
@@ -113,9 +102,10 @@ function showTimeline(simulation) {
   };
   svg.replaceChildren();
   const x = (seconds) => (seconds / day) * 1000;
-  for (const band of simulation.bands) {
-    const index = weathers.indexOf(band.weather);
-    const label = `${band.weather}, ${clock(band.start)} to ${clock(band.end)} (${duration(band.end - band.start)})`;
+  for (const [b, band] of simulation.bands.entries()) {
+    const index = facts.weathers.indexOf(band.weather);
+    const times = simulation.labels[b];
+    const label = `${band.weather}, ${times.from} to ${times.to} (${times.lasts})`;
     const rect = make("rect", {
       class: "band", x: x(band.start), y: 8, width: Math.max(x(band.end) - x(band.start), 0.5), height: 44,
       fill: index >= 0 ? colours[index] : "#000", tabindex: 0, role: "img", "aria-label": label,
@@ -140,23 +130,15 @@ function showTimeline(simulation) {
     text.textContent = `${String(hour).padStart(2, "0")}:00`;
     svg.append(text);
   }
-  $("bands").replaceChildren(...simulation.bands.map((band) =>
-    element("li", { text: `${clock(band.start)}  ${band.weather} (${duration(band.end - band.start)})` })));
+  $("bands").replaceChildren(...simulation.bands.map((band, b) =>
+    element("li", { text: `${simulation.labels[b].from}  ${band.weather} (${simulation.labels[b].lasts})` })));
 }
 
 // ---- 3. the design ---------------------------------------------------------------------------
 
-function designNote() {
-  const catalogue = design.order.length === 10 &&
-    design.order.every((_, i) => design.order[(design.start + i) % 10] === (design.order[design.start] + i) % 10);
-  if (catalogue) return "All ten in Nubilo's own order: the file has one star, which Nubilo moves as the cycle goes on, so after a restart the cycle resumes where it stood.";
-  return "A custom cycle: the marked lines run in this order. Nubilo keeps its place in memory only; after a restart it begins again with the start weather." +
-    (design.order.length === 1 ? " One weather alone is written twice, since a custom cycle needs two lines: it stays all the time." : "");
-}
-
 function renderDesign() {
   const body = $("weathers").tBodies[0];
-  body.replaceChildren(...weathers.map((name, i) => {
+  body.replaceChildren(...facts.weathers.map((name, i) => {
     const inCycle = design.order.includes(i);
     const box = element("input", { type: "checkbox", id: `in${i}`, "aria-label": `${name} in the cycle`,
       onchange: (event) => {
@@ -165,21 +147,32 @@ function renderDesign() {
           const startWeather = design.order[design.start];
           design.order = design.order.filter((w) => w !== i);
           design.start = Math.max(0, design.order.indexOf(startWeather));
-        } else event.target.checked = true;  // the last weather stays
+        } else {
+          event.target.checked = true;  // the last weather stays
+          $("status").textContent = facts.lastWeather;
+          return;
+        }
         changed();
       } });
     box.checked = inCycle;
-    const minutes = element("input", { type: "number", id: `minutes${i}`, min: 1, max: 1440, step: 1, value: design.minutes[i],
-      "aria-label": `${name} minutes`,
+    // Read by the plug-in's own reader: what it would reject is said beside the box and changes nothing.
+    const minutesNote = element("span", { id: `minutesNote${i}`, class: "minutesNote", role: "status" });
+    const minutes = element("input", { type: "text", inputmode: "numeric", id: `minutes${i}`, value: design.minutes[i],
+      size: 5, "aria-label": `${name} minutes`, "aria-describedby": `minutesNote${i}`,
       onchange: (event) => {
-        const value = Math.round(Number(event.target.value));
-        if (value >= 1 && value <= 1440) design.minutes[i] = value;
+        const read = readMinutes(event.target.value);
+        if (!read.ok) {
+          minutesNote.textContent = read.reason;
+          return;
+        }
+        design.minutes[i] = read.minutes;
         changed();
+        $(`minutesNote${i}`).textContent = read.note;
       } });
     const again = element("button", { type: "button", id: `again${i}`, text: "Add again", "aria-label": `Add ${name} once more`,
       onclick: () => { design.order.push(i); changed(); } });
     return element("tr", {}, element("td", {}, swatch(i), element("label", { for: `in${i}`, text: name })),
-      element("td", {}, box), element("td", {}, minutes), element("td", {}, again));
+      element("td", {}, box), element("td", {}, minutes, minutesNote), element("td", {}, again));
   }));
 
   let dragged = null;
@@ -195,7 +188,7 @@ function renderDesign() {
     changed();
   };
   $("order").replaceChildren(...design.order.map((index, position) => {
-    const name = weathers[index];
+    const name = facts.weathers[index];
     const start = element("input", { type: "radio", name: "start", id: `start${position}`, "aria-label": `Start with ${name} (entry ${position + 1})`,
       onchange: () => { design.start = position; changed(); } });
     start.checked = position === design.start;
@@ -206,7 +199,10 @@ function renderDesign() {
       element("button", { type: "button", text: "\u2193", "aria-label": `Move ${name} (entry ${position + 1}) down`, onclick: () => move(position, position + 1) }),
       element("button", { type: "button", text: "\u2715", "aria-label": `Remove ${name} (entry ${position + 1})`,
         onclick: () => {
-          if (design.order.length === 1) return;
+          if (design.order.length === 1) {
+            $("status").textContent = facts.lastWeather;
+            return;
+          }
           design.order.splice(position, 1);
           if (design.start > position || design.start >= design.order.length) design.start = Math.max(0, design.start - 1);
           changed();
@@ -217,17 +213,17 @@ function renderDesign() {
     item.addEventListener("drop", (event) => { event.preventDefault(); if (dragged !== null) move(dragged, position); });
     return item;
   }));
-  $("designNote").textContent = designNote();
+  $("designNote").textContent = written.description;
 }
 
 const encoder = new TextEncoder();
 
-// Nubilo's own defaults: all ten in catalogue order from Clear, 30 minutes each.
-const defaultDesign = () => ({ order: [0, 1, 2, 3, 4, 5, 6, 7, 8, 9], start: 5, minutes: Array(10).fill(30) });
+let written = { text: "", description: "" };  // what the plug-in's writer made of the design
 
 // The design changed: its file becomes the file shown, checked and simulated.
 function changed() {
-  fileText = write(design);
+  written = write(design);
+  fileText = written.text;
   renderDesign();
   $("designed").textContent = fileText;
   const bytes = encoder.encode(fileText);
@@ -242,7 +238,8 @@ function open(name, bytes) {
   const answer = check(bytes);
   showCheck(answer.check, name);
   design = answer.design;
-  fileText = write(design);
+  written = write(design);
+  fileText = written.text;
   renderDesign();
   $("designed").textContent = fileText;
   showTimeline(simulate(bytes));
@@ -272,7 +269,7 @@ function wire() {
     event.target.value = "";  // the same file, fixed in Notepad and picked again, is read again
   });
   $("defaultsButton").addEventListener("click", () => {
-    design = defaultDesign();
+    design = copy(facts.defaultDesign);
     changed();
   });
   $("pasteButton").addEventListener("click", () => open("the pasted text", encoder.encode($("pasteText").value)));
@@ -292,8 +289,9 @@ function wire() {
 
 createNubilo().then((module) => {
   nubilo = module;
+  facts = JSON.parse(nubilo.UTF8ToString(nubilo._designerFacts()));
   wire();
-  design = defaultDesign();
+  design = copy(facts.defaultDesign);
   changed();
   $("status").textContent = "Ready: open your Nubilo.ini, or design a cycle below (it starts from Nubilo's defaults).";
   document.body.dataset.ready = "true";

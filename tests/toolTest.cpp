@@ -414,3 +414,31 @@ TEST_F(Tool, LookAlikeKeysShowWhatMakesThemDiffer) {
         EXPECT_EQ(contains(report.lines[0].verdict, "(did you mean \"Set Fog Time\"?)"), c.suggested) << report.lines[0].verdict;
     }
 }
+
+// The designer's own inputs go through the plug-in's readers: typed minutes, and designs.
+TEST(DesignerInput, TypedMinutesAreReadAsThePluginReadsThemAndDesignsOnlyAsWritten) {
+    EXPECT_EQ(minutesJson("45"), "{\"ok\":true,\"minutes\":45,\"note\":\"\"}");
+    EXPECT_EQ(minutesJson("7.5"), "{\"ok\":true,\"minutes\":7,\"note\":\"Nubilo reads \\\"7.5\\\" as 7 minutes.\"}");
+    for (const char* rejected : {"0", "2000", "abc", "-3", "", "99999999999"}) {
+        const std::string json = minutesJson(rejected);
+        EXPECT_EQ(json.rfind("{\"ok\":false,\"reason\":\"Nubilo would reject", 0), 0u) << json;
+        EXPECT_TRUE(contains(json, "from 1 to 1440")) << json;
+    }
+
+    Design design = defaultDesign();
+    design.order = {4, 5, 4};
+    design.start = 2;
+    design.minutes[4] = 1440;
+    Design read;
+    ASSERT_TRUE(parseDesignJson(designJson(design), read));
+    EXPECT_EQ(read.order, design.order);
+    EXPECT_EQ(read.start, design.start);
+    EXPECT_EQ(read.minutes, design.minutes);
+    const std::string minutes = "\"minutes\":[30,30,30,30,30,30,30,30,30,30]";
+    const std::vector<std::string> bads = {"{\"order\":[],\"start\":0," + minutes + "}", "{\"order\":[1,2],\"start\":2," + minutes + "}",
+                                  "{\"order\":[10],\"start\":0," + minutes + "}", "{\"order\":[1,-2],\"start\":0," + minutes + "}",
+                                  "{\"order\":[1],\"start\":0,\"minutes\":[30,30]}", "{\"order\":[1],\"start\":0,\"minutes\":[0,30,30,30,30,30,30,30,30,30]}",
+                                  "{\"order\":[1 ],\"start\":0," + minutes + "}", "{\"start\":0," + minutes + "}", ""};
+    for (const std::string& bad : bads) EXPECT_FALSE(parseDesignJson(bad, read)) << bad;
+    EXPECT_TRUE(contains(designerFactsJson(), "\"defaultDesign\":" + designJson(defaultDesign())));
+}

@@ -381,6 +381,23 @@ std::string jsonString(std::string_view text) {
     return json + "\"";
 }
 
+std::string minutesJson(std::string_view typed) {
+    const std::string line = "Set Rain Time = " + std::string(typed);
+    const SettingsLine parsed = parseSettingsLine(line);
+    if (parsed.verdict != ValueVerdict::valid)
+        return "{\"ok\":false,\"reason\":" +
+               jsonString(std::string("Nubilo would reject \"") + std::string(typed) + "\": " + rejection(parsed.verdict) +
+                          ". Type a whole number of minutes from " + std::to_string(minMinutes) + " to " +
+                          std::to_string(maxMinutes) + ".") +
+               "}";
+    const std::string plain = std::to_string(parsed.minutes);
+    const std::string_view trimmed = trimWhitespace(typed);
+    const std::string note =
+        trimmed == plain ? std::string()
+                         : "Nubilo reads \"" + std::string(trimmed) + "\" as " + plain + " minutes.";
+    return "{\"ok\":true,\"minutes\":" + plain + ",\"note\":" + jsonString(note) + "}";
+}
+
 std::string checkReportJson(const CheckReport& report) {
     std::string json = "{\"encoding\":" + jsonString(encodingName(report.encoding));
     json += ",\"lines\":[";
@@ -393,7 +410,9 @@ std::string checkReportJson(const CheckReport& report) {
         const CheckWeather& row = report.weathers[i];
         json += i ? "," : "";
         json += "{\"name\":" + jsonString(row.name) + ",\"minutes\":" + std::to_string(row.minutes) +
-                ",\"byDefault\":" + (row.byDefault ? "true" : "false") + ",\"marks\":" + std::to_string(row.marks) +
+                ",\"byDefault\":" + (row.byDefault ? "true" : "false") + ",\"minutesText\":" +
+                jsonString(std::to_string(row.minutes) + (row.byDefault ? " (default)" : "")) +
+                ",\"marks\":" + std::to_string(row.marks) +
                 ",\"star\":" + (row.star ? "true" : "false") + "}";
     }
     json += "],\"cycle\":" + jsonString(report.cycle);
@@ -403,6 +422,31 @@ std::string checkReportJson(const CheckReport& report) {
     for (std::size_t i = 0; i < report.warnings.size(); ++i) {
         json += i ? "," : "";
         json += jsonString(report.warnings[i]);
+    }
+    // What the page shows above the lines, each sentence whole, in the order shown.
+    json += "],\"alerts\":[";
+    std::vector<std::string> alerts;
+    const auto alert = [&](const char* kind, const std::string& text, const std::string& lines = "") {
+        alerts.push_back("{\"kind\":\"" + std::string(kind) + "\",\"text\":" + jsonString(text) +
+                         (lines.empty() ? "" : ",\"lines\":[" + lines + "]") + "}");
+    };
+    if (report.wouldReplace) alert("wouldReplace", "Would be replaced: " + report.conclusion);
+    if (!report.ignoredLines.empty()) {
+        std::string lines;
+        for (std::size_t i = 0; i < report.ignoredLines.size(); ++i) {
+            lines += i ? "," : "";
+            lines += "{\"number\":" + std::to_string(report.ignoredLines[i]) + ",\"text\":\"line " +
+                     std::to_string(report.ignoredLines[i]) + "\"}";
+        }
+        const std::size_t count = report.ignoredLines.size();
+        alert("ignored", std::to_string(count) + (count == 1 ? " line is ignored: " : " lines are ignored: "), lines);
+    }
+    if (report.stuck) alert("stuck", "Stuck: the weather never changes with this file: " + report.stuckReason);
+    for (const std::string& warning : report.warnings) alert("note", "Note: " + warning);
+    if (!report.wouldReplace && !report.stuck) alert("ok", "Usable: Nubilo keeps this file and the cycle runs.");
+    for (std::size_t i = 0; i < alerts.size(); ++i) {
+        json += i ? "," : "";
+        json += alerts[i];
     }
     json += "],\"ignoredLines\":[";
     for (std::size_t i = 0; i < report.ignoredLines.size(); ++i) {

@@ -84,3 +84,78 @@ std::string designJson(const Design& design) {
     }
     return json + "]}";
 }
+
+namespace {
+
+// The integers of `"name":[a,b,...]` (or of `"name":n` when `single`), nothing else tolerated.
+bool readNumbers(std::string_view json, std::string_view name, bool single, std::vector<long>& numbers) {
+    const std::string key = "\"" + std::string(name) + "\":";
+    const std::size_t at = json.find(key);
+    if (at == std::string_view::npos) return false;
+    std::size_t i = at + key.size();
+    if (!single && (i >= json.size() || json[i++] != '[')) return false;
+    numbers.clear();
+    for (;;) {
+        if (!single && i < json.size() && json[i] == ']' && numbers.empty()) return true;
+        std::size_t digits = 0;
+        long value = 0;
+        while (i < json.size() && json[i] >= '0' && json[i] <= '9' && digits < 6) {
+            value = value * 10 + (json[i++] - '0');
+            ++digits;
+        }
+        if (digits == 0 || (i < json.size() && json[i] >= '0' && json[i] <= '9')) return false;
+        numbers.push_back(value);
+        if (single) return true;
+        if (i < json.size() && json[i] == ',') {
+            ++i;
+            continue;
+        }
+        return i < json.size() && json[i] == ']';
+    }
+}
+
+}  // namespace
+
+bool parseDesignJson(std::string_view json, Design& design) {
+    std::vector<long> order, start, minutes;
+    if (!readNumbers(json, "order", false, order) || !readNumbers(json, "start", true, start) ||
+        !readNumbers(json, "minutes", false, minutes))
+        return false;
+    if (order.empty() || minutes.size() != weatherCatalogue.size() || static_cast<std::size_t>(start[0]) >= order.size())
+        return false;
+    Design read;
+    for (long index : order) {
+        if (index >= static_cast<long>(weatherCatalogue.size())) return false;
+        read.order.push_back(static_cast<std::int32_t>(index));
+    }
+    for (long value : minutes) {
+        if (value < minMinutes || value > maxMinutes) return false;
+        read.minutes.push_back(static_cast<std::int32_t>(value));
+    }
+    read.start = static_cast<std::size_t>(start[0]);
+    design = read;
+    return true;
+}
+
+std::string designDescription(const Design& design) {
+    if (isCatalogueRing(design))
+        return "All ten in Nubilo's own order: the file has one star, which Nubilo moves as the cycle goes on, so after "
+               "a restart the cycle resumes where it stood.";
+    std::string text = "A custom cycle: the marked lines run in this order. Nubilo keeps its place in memory only; after a "
+                       "restart it begins again with the start weather.";
+    if (design.order.size() == 1)
+        text += " One weather alone is written twice, since a custom cycle needs two lines: it stays all the time.";
+    return text;
+}
+
+std::string designerFactsJson() {
+    std::string json = "{\"weathers\":[";
+    for (std::size_t i = 0; i < weatherCatalogue.size(); ++i) {
+        json += i ? "," : "";
+        json += jsonString(weatherCatalogue[i].displayName);
+    }
+    json += "],\"minMinutes\":" + std::to_string(minMinutes) + ",\"maxMinutes\":" + std::to_string(maxMinutes);
+    json += ",\"defaultDesign\":" + designJson(defaultDesign());
+    json += ",\"lastWeather\":" + jsonString("A cycle needs one weather at least: add another before you remove this one.");
+    return json + "}";
+}

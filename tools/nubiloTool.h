@@ -114,3 +114,20 @@ std::string designedSettingsText(const Design& design);
 Design designOf(const CheckReport& report);
 
 std::string designJson(const Design& design);
+
+// The design written by designJson, read back; false for anything else (nothing is guessed).
+bool parseDesignJson(std::string_view json, Design& design);
+
+// What the designer says under a design: how the plug-in will run it.
+std::string designDescription(const Design& design);
+
+// The catalogue, the minutes' range and the default design, for the designer page.
+std::string designerFactsJson();
+
+// Minutes typed by the player, read as the plug-in reads a value: {"ok":true,"minutes":N,"note":...}
+// (note empty unless the plug-in reads the text otherwise than it looks) or {"ok":false,"reason":...}.
+std::string minutesJson(std::string_view typed);
+
+// "HH:MM:SS" from the start of the simulation, and "1h 0m", "30m 1s" for a length of time.
+std::string clockText(std::int64_t seconds);
+std::string durationText(std::int64_t seconds);

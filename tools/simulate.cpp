@@ -34,25 +34,6 @@ const char* simulateHelp =
     "  nubilo simulate\n"
     "  nubilo simulate --settings Nubilo.ini --hours 6 --log\n";
 
-std::string clockText(std::int64_t seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-    return text;
-}
-
-std::string durationText(std::int64_t seconds) {
-    std::string text;
-    if (seconds >= 3600) text += std::to_string(seconds / 3600) + "h ";
-    if (seconds >= 60) text += std::to_string(seconds / 60 % 60) + "m";
-    if (seconds % 60 != 0 || seconds < 60) {
-        if (!text.empty()) text += ' ';
-        text += std::to_string(seconds % 60) + "s";
-    }
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
-}
-
 char stripLetter(const std::string& displayName) {
     static const char* letters = "RTODFCSWLB";  // Rain Thunder (O)vercast Dust Fog Clear Snow Wind snow(L)ight Blizzard
     for (std::size_t i = 0; i < weatherCatalogue.size(); ++i)
@@ -90,6 +71,26 @@ void leaveScratch(const ScratchDirectory& scratch) {
 }
 
 }  // namespace
+
+std::string clockText(std::int64_t seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    return text;
+}
+
+std::string durationText(std::int64_t seconds) {
+    std::string text;
+    if (seconds >= 3600) text += std::to_string(seconds / 3600) + "h ";
+    if (seconds >= 60) text += std::to_string(seconds / 60 % 60) + "m";
+    if (seconds % 60 != 0 || seconds < 60) {
+        if (!text.empty()) text += ' ';
+        text += std::to_string(seconds % 60) + "s";
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
 
 int runSimulate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::string settings;

@@ -101,5 +101,13 @@ std::string simulationJson(const Simulation& simulation, std::int64_t seconds) {
         first = false;
         start = end + 1;
     }
+    // Each band's times as the page shows them, in the words of the text timeline.
+    json += "],\"labels\":[";
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const std::int64_t end = i + 1 < shown.size() ? shown[i + 1].at : seconds;
+        json += i ? "," : "";
+        json += "{\"from\":" + jsonString(clockText(shown[i].at)) + ",\"to\":" + jsonString(clockText(end)) +
+                ",\"lasts\":" + jsonString(durationText(end - shown[i].at)) + "}";
+    }
     return json + "]}";
 }

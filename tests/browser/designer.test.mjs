@@ -301,3 +301,23 @@ test("the verdicts a player acts on: stuck files, two single stars, ignored line
   assert.deepEqual(errors, []);
   await context.close();
 });
+
+test("typed minutes are read by the plug-in's reader, and what it rejects is said beside the box", async () => {
+  const { page, context, errors } = await openPage();
+  const minutesOf = () => page.evaluate(() => [...document.querySelectorAll("#summary tbody tr")].map((row) => row.cells[1].textContent));
+  await setMinutes(page, 0, "7.5");
+  assert.equal((await minutesOf())[0], "7");
+  assert.equal(await page.textContent("#minutesNote0"), 'Nubilo reads "7.5" as 7 minutes.');
+  for (const typed of ["0", "2000", "abc", "-3"]) {
+    await setMinutes(page, 1, typed);
+    assert.match(await page.textContent("#minutesNote1"), new RegExp(`^Nubilo would reject "${typed}": .* from 1 to 1440\\.$`));
+    assert.equal((await minutesOf())[1], "30", typed);  // the design is unchanged
+  }
+  // The last weather cannot go, and the page says why.
+  for (let i = 1; i < 10; ++i) await page.uncheck(`#in${i}`);
+  await page.click("#in0");
+  assert.equal(await page.isChecked("#in0"), true);
+  assert.match(await page.textContent("#status"), /needs one weather at least/);
+  assert.deepEqual(errors, []);
+  await context.close();
+});
