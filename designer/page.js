@@ -169,14 +169,15 @@ function renderDesign() {
         changed();
         $(`minutesNote${i}`).textContent = read.note;
       } });
-    const again = element("button", { type: "button", id: `again${i}`, text: "Add again", "aria-label": `Add ${name} once more`,
+    const again = element("button", { type: "button", id: `again${i}`, text: "Add again", "aria-label": `Add again: ${name}`,
       onclick: () => { design.order.push(i); changed(); } });
     return element("tr", {}, element("td", {}, swatch(i), element("label", { for: `in${i}`, text: name })),
       element("td", {}, box), element("td", {}, minutes, minutesNote), element("td", {}, again));
   }));
 
   let dragged = null;
-  const move = (from, to) => {
+  // The focus follows the moved entry to its new place.
+  const move = (from, to, button) => {
     if (to < 0 || to >= design.order.length || from === to) return;
     const startEntry = design.start;
     const [taken] = design.order.splice(from, 1);
@@ -185,7 +186,7 @@ function renderDesign() {
     if (startEntry === from) design.start = to;
     else if (from < startEntry && to >= startEntry) design.start -= 1;
     else if (from > startEntry && to <= startEntry) design.start += 1;
-    changed();
+    changed(`${button}${to}`);
   };
   $("order").replaceChildren(...design.order.map((index, position) => {
     const name = facts.weathers[index];
@@ -195,9 +196,9 @@ function renderDesign() {
     const item = element("li", { draggable: "true", "data-weather": name },
       element("span", { class: "name" }, swatch(index), `${position + 1}. ${name}`, element("span", { class: "muted", text: ` ${design.minutes[index]} min` })),
       element("label", {}, start, " start"),
-      element("button", { type: "button", text: "\u2191", "aria-label": `Move ${name} (entry ${position + 1}) up`, onclick: () => move(position, position - 1) }),
-      element("button", { type: "button", text: "\u2193", "aria-label": `Move ${name} (entry ${position + 1}) down`, onclick: () => move(position, position + 1) }),
-      element("button", { type: "button", text: "\u2715", "aria-label": `Remove ${name} (entry ${position + 1})`,
+      element("button", { type: "button", id: `up${position}`, text: "\u2191", "aria-label": `Move ${name} (entry ${position + 1}) up`, onclick: () => move(position, position - 1, "up") }),
+      element("button", { type: "button", id: `down${position}`, text: "\u2193", "aria-label": `Move ${name} (entry ${position + 1}) down`, onclick: () => move(position, position + 1, "down") }),
+      element("button", { type: "button", id: `remove${position}`, text: "\u2715", "aria-label": `Remove ${name} (entry ${position + 1})`,
         onclick: () => {
           if (design.order.length === 1) {
             $("status").textContent = facts.lastWeather;
@@ -205,7 +206,7 @@ function renderDesign() {
           }
           design.order.splice(position, 1);
           if (design.start > position || design.start >= design.order.length) design.start = Math.max(0, design.start - 1);
-          changed();
+          changed(`remove${Math.max(0, position - 1)}`);
         } }));
     item.addEventListener("dragstart", () => { dragged = position; item.classList.add("dragging"); });
     item.addEventListener("dragend", () => item.classList.remove("dragging"));
@@ -220,8 +221,10 @@ const encoder = new TextEncoder();
 
 let written = { text: "", description: "" };  // what the plug-in's writer made of the design
 
-// The design changed: its file becomes the file shown, checked and simulated.
-function changed() {
+// The design changed: its file becomes the file shown, checked and simulated. The controls are
+// drawn anew, and the focus goes back to the control the player used (or the one named).
+function changed(focusId) {
+  const keep = focusId ?? document.activeElement?.id;
   written = write(design);
   fileText = written.text;
   renderDesign();
@@ -229,6 +232,8 @@ function changed() {
   const bytes = encoder.encode(fileText);
   showCheck(check(bytes).check, "the designed file");
   showTimeline(simulate(bytes));
+  const control = keep ? document.getElementById(keep) : null;
+  if (control && control !== document.activeElement) control.focus();
 }
 
 // A file the player brought: shown as the plug-in reads it, and the design starts from what the

@@ -11,6 +11,7 @@ import { pathToFileURL, fileURLToPath } from "node:url";
 import { chromium } from "playwright-core";
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../..");
+const axeScript = path.join(root, "node_modules/axe-core/axe.min.js");
 const tool = process.env.NUBILO_TOOL ?? path.join(root, "build/default/tools/nubilo");
 const pagePath = process.env.NUBILO_DESIGNER ?? path.join(root, "build/designer/Nubilo Designer.html");
 const corpus = path.join(root, "tests/corpus");
@@ -318,6 +319,49 @@ test("typed minutes are read by the plug-in's reader, and what it rejects is sai
   await page.click("#in0");
   assert.equal(await page.isChecked("#in0"), true);
   assert.match(await page.textContent("#status"), /needs one weather at least/);
+  assert.deepEqual(errors, []);
+  await context.close();
+});
+
+// axe-core's rules (WCAG 2 A and AA, and its best practices) on what the page shows.
+async function axeViolations(page) {
+  if (!(await page.evaluate(() => typeof window.axe !== "undefined"))) await page.addScriptTag({ path: axeScript });
+  return page.evaluate(async () => (await window.axe.run(document)).violations.map((v) => `${v.id} (${v.impact}): ${v.nodes.length}`));
+}
+
+test("no accessibility violations on the empty, loaded and design views; focus stays where the player is", async () => {
+  const { page, context, errors } = await openPage();
+  assert.deepEqual(await axeViolations(page), [], "the page as it opens");
+  await page.setInputFiles("#fileInput", path.join(corpus, "custom-repeats.ini"));
+  await page.waitForFunction(() => document.getElementById("source").textContent === "custom-repeats.ini");
+  assert.deepEqual(await axeViolations(page), [], "a loaded file");
+
+  // Every control keeps the focus across the change it makes, by keyboard.
+  const focused = () => page.evaluate(() => document.activeElement?.id ?? "");
+  await page.focus("#in3");
+  await page.keyboard.press("Space");
+  assert.equal(await focused(), "in3", "a checkbox");
+  await page.focus("#minutes3");
+  await page.keyboard.type("5");
+  await page.keyboard.press("Enter");
+  assert.equal(await focused(), "minutes3", "a minutes box");
+  await page.focus("#again2");
+  await page.keyboard.press("Enter");
+  assert.equal(await focused(), "again2", "Add again");
+  await page.focus("#start1");
+  await page.keyboard.press("Space");
+  assert.equal(await focused(), "start1", "the start");
+  await page.focus("#down0");
+  await page.keyboard.press("Enter");
+  assert.equal(await focused(), "down1", "Move down follows the entry");
+  await page.focus("#up1");
+  await page.keyboard.press("Enter");
+  assert.equal(await focused(), "up0", "Move up follows the entry");
+  const entries = await page.$$eval("#order li", (items) => items.length);
+  await page.focus(`#remove${entries - 1}`);
+  await page.keyboard.press("Enter");
+  assert.equal(await focused(), `remove${entries - 2}`, "Remove goes to the entry before");
+  assert.deepEqual(await axeViolations(page), [], "the design view after edits");
   assert.deepEqual(errors, []);
   await context.close();
 });
