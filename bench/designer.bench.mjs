@@ -4,22 +4,19 @@
 import { statSync } from "node:fs";
 import path from "node:path";
 import { pathToFileURL, fileURLToPath } from "node:url";
-import { chromium } from "playwright-core";
+import { launch } from "../tests/browser/driver.mjs";
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "..");
 const pagePath = process.env.NUBILO_DESIGNER ?? path.join(root, "build/designer/Nubilo Designer.html");
 const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
 
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM ?? "/usr/bin/chromium",
-  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-    "--disable-component-update", "--disable-sync"],
-});
+const browser = await launch("chromium");
 const ready = [];
 const recompute = [];
 const bigCheck = [];
 for (let run = 0; run < 5; ++run) {
-  const page = await browser.newPage({ viewport: { width: 1280, height: 720 } });
+  const page = await browser.newPage();
+  await page.setViewport({ width: 1280, height: 720 });
   const started = Date.now();
   await page.goto(pathToFileURL(pagePath).href);
   await page.waitForSelector("body[data-ready=true]");

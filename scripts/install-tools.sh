@@ -3,7 +3,7 @@
 # everything the test command needs. Purposes:
 #   native    the Linux build: compiler, CMake, GoogleTest (what scripts/demo.sh needs)
 #   win64     Nubilo.asi with MinGW-w64, and Wine for its tests
-#   designer  the designer page: emscripten, chromium, Node and the pinned npm packages
+#   designer  the designer page: emscripten, chromium, firefox-esr, Node and the pinned npm packages
 #   fuzz      the libFuzzer targets (clang 14)
 #   bench     Google Benchmark
 #   all       all of the above, and the workflow linter (npm)
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 declare -A lists=(
   [native]="cmake make g++ libgtest-dev libgmock-dev"
   [win64]="cmake make g++-mingw-w64-x86-64-posix wine64"
-  [designer]="cmake make emscripten chromium"
+  [designer]="cmake make emscripten chromium firefox-esr"
   [fuzz]="cmake make clang-14 libclang-rt-14-dev"
   [bench]="cmake make g++ libbenchmark-dev"
 )

@@ -32,7 +32,7 @@ ctest --preset asan
 step "Bounded fuzzing of the parser, the loader and the star's rewrite"
 bash scripts/fuzz.sh "${NUBILO_FUZZ_SECONDS:-30}"
 
-step "The designer page (WebAssembly), tested in Debian's chromium from file://"
+step "The designer page (WebAssembly), tested in Debian's chromium and firefox-esr from file://"
 cmake --preset designer
 cmake --build --preset designer
 node --test tests/browser/
