@@ -3,7 +3,8 @@
 // code, compiled to WebAssembly above (check, simulate, the writer of designed files, the
 // catalogue and the minutes' reader); this script draws what it answers and forwards input.
 
-const colours = ["#4a78c2", "#5b4a9e", "#9aa3ad", "#c9a063", "#c7cdd3", "#f2c94c", "#eef4fb", "#7fb8a6", "#bcd7ef", "#8fb3d9"];
+// One colour a weather, each apart from its neighbours and from the white page (bands are outlined).
+const colours = ["#2e6fd0", "#4b2a7b", "#8d96a1", "#c08a3e", "#c9ced4", "#f2c94c", "#9ec3e6", "#5fae94", "#dde9f6", "#6f7fb8"];
 const day = 24 * 3600;
 const $ = (id) => document.getElementById(id);
 
@@ -124,12 +125,19 @@ function showTimeline(simulation) {
       svg.append(text);
     }
   }
-  for (let hour = 0; hour <= 24; hour += 2) {
+  // Hour labels readable at any width: about 11 px on screen, fewer of them on a narrow one, the
+  // first and the last kept inside the drawing.
+  const scale = 1000 / Math.max(svg.clientWidth || 1000, 1);
+  const step = scale > 2 ? 6 : scale > 1.2 ? 4 : 2;
+  for (let hour = 0; hour <= 24; hour += step) {
     svg.append(make("line", { x1: x(hour * 3600), x2: x(hour * 3600), y1: 54, y2: 60, stroke: "#5a6473" }));
-    const text = make("text", { x: Math.min(Math.max(x(hour * 3600), 8), 988), y: 74, "font-size": 11, "text-anchor": "middle", fill: "#5a6473" });
+    const anchor = hour === 0 ? "start" : hour === 24 ? "end" : "middle";
+    const text = make("text", { x: Math.min(Math.max(x(hour * 3600), 2), 998), y: 60 + 14 * Math.max(scale, 1), "font-size": 11 * Math.max(scale, 1), "text-anchor": anchor, fill: "#5a6473" });
     text.textContent = `${String(hour).padStart(2, "0")}:00`;
+    text.classList.add("hour");
     svg.append(text);
   }
+  svg.setAttribute("viewBox", `0 0 1000 ${Math.ceil(64 + 18 * Math.max(scale, 1))}`);
   $("bands").replaceChildren(...simulation.bands.map((band, b) =>
     element("li", { text: `${simulation.labels[b].from}  ${band.weather} (${simulation.labels[b].lasts})` })));
 }

@@ -239,6 +239,19 @@ function defineTests() {
       const { page, context } = await openPage(viewport);
       const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
       assert.ok(overflow <= 0, `${viewport.width} px wide: ${overflow} px too wide`);
+      // The hour labels are readable and none is cut at the drawing's edges.
+      const hours = await page.evaluate(() => {
+        const box = document.getElementById("timeline").getBoundingClientRect();
+        return [...document.querySelectorAll("#timeline text.hour")].map((t) => {
+          const r = t.getBoundingClientRect();
+          return { text: t.textContent, height: r.height, inside: r.left >= box.left - 0.5 && r.right <= box.right + 0.5 && r.bottom <= box.bottom + 0.5 };
+        });
+      });
+      assert.ok(hours.length >= 5 && hours.at(-1).text === "24:00", JSON.stringify(hours));
+      for (const hour of hours) {
+        assert.ok(hour.height >= 9, `${viewport.width} px: ${hour.text} is ${hour.height} px tall`);
+        assert.ok(hour.inside, `${viewport.width} px: ${hour.text} is cut`);
+      }
       // Tab to the first Rain "in the cycle" box and clear it with the space bar.
       await page.focus("#in0");
       await page.keyboard.press("Space");
