@@ -31,10 +31,12 @@ void enterSimulationDirectory() {
 
 extern "C" {
 
-// {"check": what `nubilo check --json` prints, "design": the cycle the plug-in makes of it}.
+// {"check": what `nubilo check --json` prints, with equal lines in a row as one run, "design":
+// the cycle the plug-in makes of it}.
 EMSCRIPTEN_KEEPALIVE const char* designerCheck(const char* bytes, int size) {
-    const CheckReport report = analyseSettings(std::string_view(bytes, static_cast<std::size_t>(size)), size == 0);
-    return give("{\"check\":" + checkReportJson(report) + ",\"design\":" + designJson(designOf(report)) + "}");
+    const CheckReport report =
+        analyseSettings(std::string_view(bytes, static_cast<std::size_t>(size)), size == 0, LineDetail::runs);
+    return give("{\"check\":" + checkReportRunsJson(report) + ",\"design\":" + designJson(designOf(report)) + "}");
 }
 
 // What `nubilo simulate --json` prints for the file, over `seconds`.

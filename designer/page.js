@@ -73,7 +73,8 @@ function showCheck(report, source) {
   const warnings = $("warnings");
   warnings.replaceChildren();
   for (const alert of report.alerts) {
-    const jumps = (alert.lines ?? []).flatMap((line, i) => [i ? ", " : "", element("a", { href: `#line${line.number}`, text: line.text })]);
+    const jumps = (alert.lines ?? []).flatMap((line, i) => [i ? ", " : "", element("a", { href: `#line${line.number}`, text: line.text,
+      onclick: (event) => { if (showLine) { event.preventDefault(); showLine(line.number); } } })]);
     warnings.append(element("p", { id: alert.kind === "note" ? null : alert.kind, class: alert.kind }, bytesText(alert.text), ...jumps));
   }
 
@@ -83,11 +84,58 @@ function showCheck(report, source) {
     element("td", { text: w.minutesText }),
     element("td", { text: w.marks ? String(w.marks) : "-" }),
     element("td", { text: w.star ? "*" : "" }))));
-  $("lines").replaceChildren(...report.lines.map((line, i) => element("li", { "data-line": i + 1, id: `line${i + 1}` },
-    element("span", { class: "verdict", text: `line ${i + 1}: ${bytesText(line.verdict)}` }),
-    element("span", { class: "shown", text: line.shown ? bytesText(line.shown) : "" }))));
+  $("lineCount").textContent = `${report.lineCount} ${report.lineCount === 1 ? "line" : "lines"}`;
+  drawLines(report.lineRuns ?? report.lines.map((line) => ({ ...line, count: 1 })), report.lineCount);
   $("log").replaceChildren(...report.log.map((line) => element("li", { text: bytesText(line) })));
   $("conclusion").textContent = bytesText(report.conclusion);
+}
+
+// The line list: every row of a short file; of a long one only the rows in view, drawn as it
+// scrolls (a browser holds no element millions of rows tall, so the scroll is scaled).
+const rowHeight = 40;
+let showLine = null;  // scrolls the list to a line number
+
+function drawLines(runs, total) {
+  const list = $("lines");
+  list.onscroll = null;
+  const row = (i, run, top) => element("li", { "data-line": i + 1, id: `line${i + 1}`, style: top === null ? null : `top:${top}px` },
+    element("span", { class: "verdict", text: `line ${i + 1}: ${bytesText(run.verdict)}` }),
+    element("span", { class: "shown", text: run.shown ? bytesText(run.shown) : "" }));
+  const virtual = total > 2000;
+  list.classList.toggle("virtual", virtual);
+  list.replaceChildren();
+  if (!virtual) {
+    let i = 0;
+    for (const run of runs) for (let k = 0; k < run.count; ++k) list.append(row(i++, run, null));
+    showLine = null;
+    return;
+  }
+  const starts = [];
+  let n = 0;
+  for (const run of runs) { starts.push(n); n += run.count; }
+  const runAt = (i) => {
+    let low = 0, high = starts.length - 1;
+    while (low < high) { const mid = (low + high + 1) >> 1; if (starts[mid] <= i) low = mid; else high = mid - 1; }
+    return runs[low];
+  };
+  const drawn = Math.min(total * rowHeight, 4e6);
+  const filler = element("li", { class: "filler", "aria-hidden": "true", style: `height:${drawn}px` });
+  // The scroll's share of its way picks the first row in view; the rows in view follow it.
+  const inView = () => Math.ceil(list.clientHeight / rowHeight);
+  const draw = () => {
+    const room = Math.max(drawn - list.clientHeight, 1);
+    const first = Math.round(Math.min(list.scrollTop / room, 1) * Math.max(total - inView(), 0));
+    const rows = [filler];
+    for (let i = first, k = 0; i < total && k < inView() + 1; ++i, ++k) rows.push(row(i, runAt(i), list.scrollTop + k * rowHeight));
+    list.replaceChildren(...rows);
+  };
+  showLine = (number) => {
+    list.scrollTop = ((number - 1) / Math.max(total - inView(), 1)) * Math.max(drawn - list.clientHeight, 1);
+    draw();
+  };
+  list.onscroll = draw;
+  list.scrollTop = 0;
+  draw();
 }
 
 // ---- 4. the timeline -----------------------------------------------------------------------
@@ -246,23 +294,100 @@ function changed(focusId) {
 
 // A file the player brought: shown as the plug-in reads it, and the design starts from what the
 // plug-in makes of it.
-function open(name, bytes) {
-  const started = performance.now();
-  const answer = check(bytes);
+// A file the player brings is checked and simulated by a second copy of the plug-in's code on a
+// worker thread, so the page stays responsive however big it is; a newer file stops an older one.
+const sizeLimit = 16 * 1024 * 1024;
+let worker = null;
+let opening = 0;  // the open whose answer is awaited
+let busy = false;  // the worker is at an older file
+
+function makeWorker() {
+  const source = `${$("nubiloModule").textContent}
+const ready = createNubilo();
+onmessage = async ({ data }) => {
+  try {
+    const nubilo = await ready;
+    const call = (fn, ...more) => {
+      const at = nubilo._malloc(Math.max(data.bytes.length, 1));
+      nubilo.HEAPU8.set(data.bytes, at);
+      try { return JSON.parse(nubilo.UTF8ToString(fn(at, data.bytes.length, ...more))); } finally { nubilo._free(at); }
+    };
+    const answer = call(nubilo._designerCheck);
+    postMessage({ id: data.id, answer, simulation: call(nubilo._designerSimulate, data.seconds) });
+  } catch (error) {
+    postMessage({ id: data.id, error: String((error && error.message) || error) });
+  }
+};`;
+  try {
+    return new Worker(URL.createObjectURL(new Blob([source], { type: "text/javascript" })));
+  } catch {
+    return null;  // no workers here: the page's own copy does the work
+  }
+}
+
+// What the plug-in said about the file: shown whole, or a failure shown alone.
+function showOpened(name, bytes, answer, simulation, started) {
   showCheck(answer.check, name);
   design = answer.design;
   written = write(design);
   fileText = written.text;
   renderDesign();
   $("designed").textContent = fileText;
-  showTimeline(simulate(bytes));
+  showTimeline(simulation);
   $("status").textContent = `Read ${name}: ${bytes.length} bytes, checked in ${Math.round(performance.now() - started)} ms.`;
+}
+
+function showFailure(name, message) {
+  for (const id of ["warnings", "lines", "log", "bands", "timeline"]) $(id).replaceChildren();
+  for (const id of ["cycle", "conclusion", "encoding", "lineCount", "bandInfo"]) $(id).textContent = "";
+  $("summary").tBodies[0].replaceChildren();
+  $("source").textContent = name;
+  $("status").textContent = `Could not check ${name}: ${message}`;
+}
+
+function open(name, bytes) {
+  if (bytes.length > sizeLimit) {
+    $("status").textContent = `${name} is ${bytes.length} bytes: far too big to be a settings file (at most ${sizeLimit} bytes). Nothing was read.`;
+    return;
+  }
+  const started = performance.now();
+  const id = ++opening;
+  // A file still being checked gives way to the newer one.
+  if (worker && busy) { worker.terminate(); worker = null; }
+  if (!worker) worker = makeWorker();
+  if (!worker) {
+    showOpened(name, bytes, check(bytes), simulate(bytes), started);
+    return;
+  }
+  $("status").textContent = `Checking ${name}…`;
+  const progress = setInterval(() => {
+    if (id !== opening) return clearInterval(progress);
+    $("progress").hidden = false;
+    $("progressText").textContent = `Checking ${name} (${bytes.length} bytes): ${((performance.now() - started) / 1000).toFixed(1)} s`;
+  }, 500);
+  const done = () => { busy = false; clearInterval(progress); $("progress").hidden = true; };
+  worker.onmessage = ({ data }) => {
+    if (data.id !== id) return;
+    done();
+    if (data.error) showFailure(name, data.error);
+    else showOpened(name, bytes, data.answer, data.simulation, started);
+  };
+  worker.onerror = (event) => {
+    event.preventDefault();
+    if (id !== opening) return;
+    done();
+    worker.terminate();
+    worker = null;
+    showFailure(name, event.message || "the check stopped");
+  };
+  busy = true;
+  worker.postMessage({ id, bytes, seconds: day });
 }
 
 async function openFile(file) {
   if (!file) return;
-  if (file.size > 16 * 1024 * 1024) {
-    $("status").textContent = `${file.name} is ${file.size} bytes: far too big to be a settings file.`;
+  if (file.size > sizeLimit) {
+    $("status").textContent = `${file.name} is ${file.size} bytes: far too big to be a settings file (at most ${sizeLimit} bytes). Nothing was read.`;
     return;
   }
   open(file.name, new Uint8Array(await file.arrayBuffer()));

@@ -184,6 +184,9 @@ std::string cycleSummary(const CheckReport& report) {
     return "no star: the current weather (" + start + ") is re-applied every " + minutes + " minutes";
 }
 
+// How many line numbers a report lists of a kind; a file may hold millions.
+constexpr std::size_t maxListed = 100;
+
 // Where the '*' of a file stand, for the plain-words verdicts.
 struct StarLine {
     std::size_t number;  // 1-based
@@ -191,12 +194,16 @@ struct StarLine {
     SettingsLine line;
 };
 
-std::string lineList(const std::vector<std::size_t>& numbers) {
+std::string lineList(std::vector<std::size_t> numbers) {
+    // A file can hold millions: the first ten name them well enough.
+    const bool more = numbers.size() > 10;
+    if (more) numbers.resize(10);
     std::string text;
     for (std::size_t i = 0; i < numbers.size(); ++i) {
         text += i == 0 ? "" : i + 1 == numbers.size() ? " and " : ", ";
         text += std::to_string(numbers[i]);
     }
+    if (more) text += " and more";
     return (numbers.size() == 1 ? "line " : "lines ") + text;
 }
 
@@ -274,7 +281,7 @@ std::string printableLine(std::string_view line, std::size_t limit) {
     return shown;
 }
 
-CheckReport analyseSettings(std::string_view bytes, bool emptyFile) {
+CheckReport analyseSettings(std::string_view bytes, bool emptyFile, LineDetail detail) {
     CheckReport report;
     report.encoding = detectEncoding(bytes);
     const std::string decoded = decodeSettingsBytes(bytes);
@@ -285,23 +292,32 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile) {
     std::vector<bool> givenByLine(weatherCatalogue.size(), false);
     std::vector<StarLine> starLines;
     std::vector<std::pair<std::size_t, std::int32_t>> singleStars;  // line number, weather
+    std::size_t number = 0;
     forEachSettingsLine(text, [&](std::string_view raw) {
         SettingsLine line = parseSettingsLine(raw);
-        const std::size_t number = report.lines.size() + 1;
+        ++number;
         const bool usable = line.kind == LineKind::setting && line.verdict == ValueVerdict::valid && line.catalogueIndex >= 0;
         if (usable && line.markCount == 1) {
             report.lastSingleStar = line.catalogueIndex;
+            if (singleStars.size() == maxListed) singleStars.pop_back();  // the last one is the loader's star
             singleStars.emplace_back(number, line.catalogueIndex);
         }
         if (usable) givenByLine[static_cast<std::size_t>(line.catalogueIndex)] = true;
-        if (line.kind == LineKind::noEquals || (line.kind == LineKind::setting && !usable)) report.ignoredLines.push_back(number);
+        if (line.kind == LineKind::noEquals || (line.kind == LineKind::setting && !usable))
+            if (++report.ignoredCount <= maxListed) report.ignoredLines.push_back(number);
         const std::size_t stars = static_cast<std::size_t>(std::count(raw.begin(), raw.end(), '*'));
-        if (stars > 0) starLines.push_back({number, stars, line});
+        if (stars > 0 && starLines.size() < maxListed) starLines.push_back({number, stars, line});
         // A CR before the LF is Notepad's line end, not part of what the player wrote.
         const std::string_view written = !raw.empty() && raw.back() == '\r' ? raw.substr(0, raw.size() - 1) : raw;
-        report.lines.push_back({lineVerdict(line), written.empty() ? std::string() : printableLine(written)});
+        CheckLine shown{lineVerdict(line), written.empty() ? std::string() : printableLine(written)};
+        if (detail == LineDetail::runs && !report.lines.empty() && report.lines.back().verdict == shown.verdict &&
+            report.lines.back().shown == shown.shown)
+            ++report.lines.back().count;
+        else
+            report.lines.push_back(std::move(shown));
         return true;
     });
+    report.lineCount = number;
     report.logLines = report.load.messages;
     report.wouldReplace = report.load.outcome == LoadOutcome::noUsableLine;
     if (report.wouldReplace) {
@@ -325,8 +341,16 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile) {
     report.stuck = !report.wouldReplace && read.markedIndexes.size() < 2 && report.starCount != 1;
     if (report.stuck) report.stuckReason = stuckReason(report, starLines);
     // The loader's star is the last line with one mark; earlier ones only mark their weather.
+    const auto lineAt = [&](std::size_t wanted) -> CheckLine& {
+        std::size_t first = 1;
+        for (CheckLine& entry : report.lines) {
+            if (wanted < first + entry.count) return entry;
+            first += entry.count;
+        }
+        return report.lines.back();
+    };
     for (std::size_t i = 0; i + 1 < singleStars.size(); ++i) {
-        std::string& verdict = report.lines[singleStars[i].first - 1].verdict;
+        std::string& verdict = lineAt(singleStars[i].first).verdict;
         const std::string carries = "1 mark: carries the star";
         const std::size_t at = verdict.find(carries);
         if (at != std::string::npos)
@@ -398,12 +422,17 @@ std::string minutesJson(std::string_view typed) {
     return "{\"ok\":true,\"minutes\":" + plain + ",\"note\":" + jsonString(note) + "}";
 }
 
-std::string checkReportJson(const CheckReport& report) {
+namespace {
+
+std::string reportJson(const CheckReport& report, bool runs) {
     std::string json = "{\"encoding\":" + jsonString(encodingName(report.encoding));
-    json += ",\"lines\":[";
+    json += ",\"lineCount\":" + std::to_string(report.lineCount);
+    json += runs ? ",\"lineRuns\":[" : ",\"lines\":[";
     for (std::size_t i = 0; i < report.lines.size(); ++i) {
         json += i ? "," : "";
-        json += "{\"verdict\":" + jsonString(report.lines[i].verdict) + ",\"shown\":" + jsonString(report.lines[i].shown) + "}";
+        json += "{\"verdict\":" + jsonString(report.lines[i].verdict) + ",\"shown\":" + jsonString(report.lines[i].shown);
+        if (runs) json += ",\"count\":" + std::to_string(report.lines[i].count);
+        json += "}";
     }
     json += "],\"weathers\":[";
     for (std::size_t i = 0; i < report.weathers.size(); ++i) {
@@ -438,8 +467,10 @@ std::string checkReportJson(const CheckReport& report) {
             lines += "{\"number\":" + std::to_string(report.ignoredLines[i]) + ",\"text\":\"line " +
                      std::to_string(report.ignoredLines[i]) + "\"}";
         }
-        const std::size_t count = report.ignoredLines.size();
-        alert("ignored", std::to_string(count) + (count == 1 ? " line is ignored: " : " lines are ignored: "), lines);
+        const std::size_t count = report.ignoredCount;
+        alert("ignored", std::to_string(count) + (count == 1 ? " line is ignored: " : " lines are ignored: ") +
+                             (count > report.ignoredLines.size() ? "the first " + std::to_string(report.ignoredLines.size()) + ": " : ""),
+              lines);
     }
     if (report.stuck) alert("stuck", "Stuck: the weather never changes with this file: " + report.stuckReason);
     for (const std::string& warning : report.warnings) alert("note", "Note: " + warning);
@@ -456,15 +487,25 @@ std::string checkReportJson(const CheckReport& report) {
     json += "]";
     json += ",\"wouldReplace\":" + std::string(report.wouldReplace ? "true" : "false");
     json += ",\"log\":[";
-    for (std::size_t i = 0; i < report.logLines.size(); ++i) {
+    // The page shows a thousand log lines at most; the tool gives them all.
+    const std::size_t logShown = runs ? std::min<std::size_t>(report.logLines.size(), 1000) : report.logLines.size();
+    for (std::size_t i = 0; i < logShown; ++i) {
         json += i ? "," : "";
         json += jsonString(report.logLines[i]);
     }
+    if (logShown < report.logLines.size())
+        json += "," + jsonString("... and " + std::to_string(report.logLines.size() - logShown) + " more lines");
     json += report.logLines.empty() ? "" : ",";
     json += jsonString("[Nubilo] Applied weather: " + report.firstWeather);
     json += "],\"conclusion\":" + jsonString(report.conclusion) + "}";
     return json;
 }
+
+}  // namespace
+
+std::string checkReportJson(const CheckReport& report) { return reportJson(report, false); }
+
+std::string checkReportRunsJson(const CheckReport& report) { return reportJson(report, true); }
 
 int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::string path = "Nubilo.ini";
@@ -542,7 +583,8 @@ int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
             numbers += i ? ", " : "";
             numbers += std::to_string(report.ignoredLines[i]);
         }
-        out << "\nIgnored: " << report.ignoredLines.size() << (report.ignoredLines.size() == 1 ? " line (" : " lines (")
+        if (report.ignoredCount > report.ignoredLines.size()) numbers += ", ...";
+        out << "\nIgnored: " << report.ignoredCount << (report.ignoredCount == 1 ? " line (" : " lines (")
             << numbers << ")\n";
     }
     out << "\nOn loading this file the plug-in logs:\n";

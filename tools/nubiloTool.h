@@ -47,7 +47,12 @@ std::string simulationJson(const Simulation& simulation, std::int64_t seconds);
 struct CheckLine {
     std::string verdict;  // "setting Fog = 10 minutes; 1 mark: carries the star", ...
     std::string shown;    // the line itself, odd bytes escaped, long lines cut
+    std::size_t count = 1;  // lines in a row with this verdict and text (always 1 line by line)
 };
+
+// How a report keeps its lines: one entry each, or consecutive equal lines as one entry with a
+// count (a file of millions of blank lines stays small: the designer page's way).
+enum class LineDetail { each, runs };
 
 // One row of the weathers' table.
 struct CheckWeather {
@@ -74,7 +79,10 @@ struct CheckReport {
     std::string stuckReason;             // why, in plain words, with the fix; empty when not stuck
     std::vector<std::string> warnings;   // works, but likely not as meant: what it does and how to
                                          // get what was probably meant
-    std::vector<std::size_t> ignoredLines;  // 1-based numbers of the lines the loader ignores
+    std::vector<std::size_t> ignoredLines;  // 1-based numbers of the lines the loader ignores (the
+                                            // first hundred; ignoredCount counts them all)
+    std::size_t ignoredCount = 0;
+    std::size_t lineCount = 0;
     std::string firstWeather;            // what the plug-in applies on loading it
     std::string conclusion;              // "Usable: ..." or "Not usable: ..."
 };
@@ -87,7 +95,11 @@ std::string checkReportJson(const CheckReport& report);
 std::string jsonString(std::string_view text);
 
 // Takes the file's bytes as they are on disk (a UTF-16 file is decoded here) or as read.
-CheckReport analyseSettings(std::string_view bytes, bool emptyFile);
+CheckReport analyseSettings(std::string_view bytes, bool emptyFile, LineDetail detail = LineDetail::each);
+
+// The report as JSON with its lines as runs: "lineRuns":[{"verdict","shown","count"}] in place of
+// "lines", for a report made with LineDetail::runs.
+std::string checkReportRunsJson(const CheckReport& report);
 
 // The recognised key an unknown one was probably meant to be, or empty.
 std::string suggestKey(std::string_view key);

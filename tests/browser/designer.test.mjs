@@ -383,6 +383,64 @@ function defineTests() {
     assert.deepEqual(errors, []);
     await context.close();
   });
+
+  test("any file a player can pick: long files stay responsive, show progress, and end in their own verdict or a refusal", async () => {
+    const { page, context, errors } = await openPage();
+    // The page answers a timer within a fifth of a second while it checks, however long the check.
+    const responsiveWhile = async (until) => {
+      let worst = 0;
+      while (!(await page.evaluate(until))) {
+        worst = Math.max(worst, await page.evaluate(() => new Promise((done) => { const at = performance.now(); setTimeout(() => done(performance.now() - at), 0); })));
+        await new Promise((done) => setTimeout(done, 50));
+      }
+      return worst;
+    };
+
+    // 150,000 distinct lines: shown, the list drawn as it scrolls.
+    const long = path.join(scratch, "long.ini");
+    let text = "[Settings]\n";
+    for (let i = 1; i < 150000; ++i) text += `Set ${["Rain", "Fog", "Clear"][i % 3]} Time = ${1 + (i % 1440)} ; line ${i + 1}\n`;
+    writeFileSync(long, text);
+    let begun = Date.now();
+    await page.setInputFiles("#fileInput", long);
+    const worstLong = await responsiveWhile(() => document.getElementById("source").textContent === "long.ini");
+    const longSeconds = (Date.now() - begun) / 1000;
+    assert.ok(longSeconds < 10, `150,000 lines took ${longSeconds} s`);
+    assert.ok(worstLong < 200, `the page froze for ${worstLong} ms`);
+    assert.equal(await page.textContent("#lineCount"), "150000 lines");
+    const drawn = await page.evaluate(() => document.querySelectorAll("#lines li:not(.filler)").length);
+    assert.ok(drawn > 0 && drawn < 100, `${drawn} rows drawn`);
+    await page.evaluate(() => { const list = document.getElementById("lines"); list.scrollTop = list.scrollHeight; list.dispatchEvent(new Event("scroll")); });
+    assert.match(await page.evaluate(() => [...document.querySelectorAll("#lines .verdict")].at(-1).textContent), /^line 150000: setting /);
+
+    // 16 MB of blank lines: progress past half a second, the page responsive, then its verdict.
+    const blank = path.join(scratch, "blank.ini");
+    writeFileSync(blank, "\n".repeat(16 * 1024 * 1024));
+    begun = Date.now();
+    await page.setInputFiles("#fileInput", blank);
+    let sawProgress = false;
+    const worstBlank = await responsiveWhile(() => {
+      window.sawProgress ||= !document.getElementById("progress").hidden;
+      return document.getElementById("source").textContent === "blank.ini";
+    });
+    sawProgress = await page.evaluate(() => window.sawProgress);
+    const blankSeconds = (Date.now() - begun) / 1000;
+    assert.ok(blankSeconds < 30, `16 MB took ${blankSeconds} s`);
+    assert.ok(worstBlank < 200, `the page froze for ${worstBlank} ms`);
+    if (blankSeconds > 1.5) assert.ok(sawProgress, "no progress shown");
+    assert.equal(await page.textContent("#lineCount"), `${16 * 1024 * 1024} lines`);
+    assert.match(await page.textContent("#conclusion"), /^Not usable/);
+
+    // Over the limit: refused, and the last file's view stays whole.
+    await page.click("summary::-p-text(paste)");
+    await page.evaluate(() => { document.getElementById("pasteText").value = "x".repeat(16 * 1024 * 1024 + 1); });
+    await page.click("#pasteButton");
+    assert.match(await page.textContent("#status"), /far too big .* Nothing was read\.$/);
+    assert.equal(await page.textContent("#source"), "blank.ini");
+    assert.deepEqual(errors, []);
+    await context.close();
+    console.log(`# ${browserName}: 150,000 lines in ${longSeconds} s, 16 MB of blank lines in ${blankSeconds} s (worst pause ${Math.round(Math.max(worstLong, worstBlank))} ms)`);
+  });
 }
 
 for (const name of browserNames) {
