@@ -442,3 +442,17 @@ TEST(DesignerInput, TypedMinutesAreReadAsThePluginReadsThemAndDesignsOnlyAsWritt
     for (const std::string& bad : bads) EXPECT_FALSE(parseDesignJson(bad, read)) << bad;
     EXPECT_TRUE(contains(designerFactsJson(), "\"defaultDesign\":" + designJson(defaultDesign())));
 }
+
+// A loaded custom cycle is written back as the player wrote it: the same lines in the same order,
+// not the same ring from another first entry.
+TEST_F(Tool, ALoadedCustomCycleIsWrittenBackInItsOwnOrder) {
+    for (const char* text : {"Set Rain Time = 20**\nSet Fog Time = 10*\nSet Rain Time = 15**\n",
+                             "Set Snow Time = 5**\nSet Wind Time = 6**\nSet Fog Time = 7*\n"}) {
+        SCOPED_TRACE(text);
+        const CheckReport loaded = analyseSettings(text, false);
+        const CheckReport again = analyseSettings(designedSettingsText(designOf(loaded)), false);
+        EXPECT_EQ(again.load.read.markedIndexes, loaded.load.read.markedIndexes);
+        EXPECT_EQ(again.firstWeather, loaded.firstWeather);
+        EXPECT_EQ(again.cycle, loaded.cycle);
+    }
+}

@@ -33,18 +33,25 @@ std::string designedSettingsText(const Design& design) {
     // goes on, so a restart resumes where it stood.
     if (isCatalogueRing(design)) return canonicalSettingsText(intervals, weatherCatalogue, design.order[design.start]);
 
-    // Anything else is a custom cycle: its marked lines in order, from the start, which alone
-    // carries one star. One weather alone is marked twice, since a custom cycle needs two lines.
-    std::vector<std::int32_t> ring;
-    for (std::size_t i = 0; i < design.order.size(); ++i) ring.push_back(design.order[(design.start + i) % design.order.size()]);
+    // Anything else is a custom cycle: its marked lines in the order given, the start alone
+    // carrying one star. Where the start's weather also stands earlier in the order, the plug-in
+    // would start at that earlier line: the lines then begin at the start instead (the same ring).
+    // One weather alone is marked twice, since a custom cycle needs two lines.
+    std::vector<std::int32_t> ring = design.order;
+    std::size_t starLine = design.start;
+    if (customStartPosition(design.order, design.order[design.start]) != design.start) {
+        ring.clear();
+        for (std::size_t i = 0; i < design.order.size(); ++i) ring.push_back(design.order[(design.start + i) % design.order.size()]);
+        starLine = 0;
+    }
     if (ring.size() == 1) ring.push_back(ring.front());
-    std::string text = "[Settings]\n; A custom cycle made with Nubilo Designer: the marked lines run in this order, the\n"
-                       "; first one (one mark) first. The file is not rewritten while the game runs.\n";
+    std::string text = "[Settings]\n; A custom cycle made with Nubilo Designer: the marked lines run in this order, from\n"
+                       "; the one with one mark. The file is not rewritten while the game runs.\n";
     std::vector<bool> inCycle(weatherCatalogue.size(), false);
     for (std::size_t i = 0; i < ring.size(); ++i) {
         const auto index = static_cast<std::size_t>(ring[i]);
         inCycle[index] = true;
-        text += settingsKey(weatherCatalogue[index]) + " = " + std::to_string(design.minutes[index]) + (i == 0 ? "*" : "**") +
+        text += settingsKey(weatherCatalogue[index]) + " = " + std::to_string(design.minutes[index]) + (i == starLine ? "*" : "**") +
                 " ; int required. Max: 1440, Min: 1\n";
     }
     std::string others;

@@ -190,7 +190,8 @@ function defineTests() {
           await setMinutes(page, 7, 7);
           await page.check("#start1");  // Wind first
         },
-        cycle: "custom cycle Wind \u2192 Snow, in memory only; starts with Wind (position 1)",
+        // The lines in the order the player arranged them, the start marked where it is.
+        cycle: "custom cycle Snow \u2192 Wind, in memory only; starts with Wind (position 2)",
         minutes: [30, 30, 30, 30, 30, 30, 5, 7, 30, 30],
         first: ["Wind", "Snow", "Wind", "Snow"],
       },
