@@ -199,14 +199,17 @@ function renderDesign() {
     const box = element("input", { type: "checkbox", id: `in${i}`, "aria-label": `${name} in the cycle`,
       onchange: (event) => {
         if (event.target.checked) design.order.push(i);
-        else if (design.order.filter((w) => w !== i).length > 0) {
+        else {
           const startWeather = design.order[design.start];
-          design.order = design.order.filter((w) => w !== i);
-          design.start = Math.max(0, design.order.indexOf(startWeather));
-        } else {
-          event.target.checked = true;  // the last weather stays
-          $("status").textContent = facts.lastWeather;
-          return;
+          const left = design.order.filter((w) => w !== i);
+          const next = { ...design, order: left, start: Math.max(0, left.indexOf(startWeather)) };
+          // The plug-in's writer decides what makes a cycle: it writes nothing for one it refuses.
+          if (!write(next).text) {
+            event.target.checked = true;
+            $("status").textContent = facts.lastWeather;
+            return;
+          }
+          design = next;
         }
         changed();
       } });
@@ -256,12 +259,14 @@ function renderDesign() {
       element("button", { type: "button", id: `down${position}`, text: "\u2193", "aria-label": `Move ${name} (entry ${position + 1}) down`, onclick: () => move(position, position + 1, "down") }),
       element("button", { type: "button", id: `remove${position}`, text: "\u2715", "aria-label": `Remove ${name} (entry ${position + 1})`,
         onclick: () => {
-          if (design.order.length === 1) {
+          const left = design.order.filter((_, p) => p !== position);
+          const start = design.start > position || design.start >= left.length ? Math.max(0, design.start - 1) : design.start;
+          const next = { ...design, order: left, start };
+          if (!write(next).text) {
             $("status").textContent = facts.lastWeather;
             return;
           }
-          design.order.splice(position, 1);
-          if (design.start > position || design.start >= design.order.length) design.start = Math.max(0, design.start - 1);
+          design = next;
           changed(`remove${Math.max(0, position - 1)}`);
         } }));
     item.addEventListener("dragstart", () => { dragged = position; item.classList.add("dragging"); });

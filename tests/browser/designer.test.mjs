@@ -338,6 +338,10 @@ function defineTests() {
     await page.click("#in0");
     assert.equal(await page.isChecked("#in0"), true);
     assert.match(await page.textContent("#status"), /needs one weather at least/);
+    await page.evaluate(() => { document.getElementById("status").textContent = ""; });
+    await page.click("#remove0");
+    assert.equal(await page.$$eval("#order li", (items) => items.length), 1);
+    assert.match(await page.textContent("#status"), /needs one weather at least/);
     assert.deepEqual(errors, []);
     await context.close();
   });
