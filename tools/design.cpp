@@ -96,7 +96,9 @@ namespace {
 
 // The integers of `"name":[a,b,...]` (or of `"name":n` when `single`), nothing else tolerated.
 bool readNumbers(std::string_view json, std::string_view name, bool single, std::vector<long>& numbers) {
-    const std::string key = "\"" + std::string(name) + "\":";
+    std::string key = "\"";
+    key += name;
+    key += "\":";
     const std::size_t at = json.find(key);
     if (at == std::string_view::npos) return false;
     std::size_t i = at + key.size();
