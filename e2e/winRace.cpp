@@ -218,9 +218,12 @@ bool runRace(const fs::path& self, const fs::path& plugin, const RaceConfig& con
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     CreatePipe(&readEnd, &writeEnd, &inherit, 0);
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    std::string command = "\"" + self.string() + "\" editor " + std::to_string(config.rewrite) + " " +
-                          std::to_string(config.cadenceMillis) + " " + std::to_string(config.writes) + " " +
-                          std::to_string(config.shareWrite) + " " + std::to_string(maxSaves) + " " + std::to_string(seconds);
+    std::string command = "\"";
+    command += self.string();
+    command += "\" editor";
+    for (long value : {static_cast<long>(config.rewrite), static_cast<long>(config.cadenceMillis), static_cast<long>(config.writes),
+                       static_cast<long>(config.shareWrite), maxSaves, seconds})
+        command += " " + std::to_string(value);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
