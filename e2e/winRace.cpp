@@ -223,7 +223,10 @@ bool runRace(const fs::path& self, const fs::path& plugin, const RaceConfig& con
     command += "\" editor";
     for (long value : {static_cast<long>(config.rewrite), static_cast<long>(config.cadenceMillis), static_cast<long>(config.writes),
                        static_cast<long>(config.shareWrite), maxSaves, seconds})
-        command += " " + std::to_string(value);
+    {
+        command += ' ';
+        command += std::to_string(value);
+    }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
