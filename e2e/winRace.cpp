@@ -222,8 +222,7 @@ bool runRace(const fs::path& self, const fs::path& plugin, const RaceConfig& con
     command += self.string();
     command += "\" editor";
     for (long value : {static_cast<long>(config.rewrite), static_cast<long>(config.cadenceMillis), static_cast<long>(config.writes),
-                       static_cast<long>(config.shareWrite), maxSaves, seconds})
-    {
+                       static_cast<long>(config.shareWrite), maxSaves, seconds}) {
         command += ' ';
         command += std::to_string(value);
     }
