@@ -35,6 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_REQUIRE(after == original);
         FUZZ_REQUIRE(!std::filesystem::exists("Nubilo.ini.bak"));
     }
-    FUZZ_REQUIRE(!std::filesystem::exists("Nubilo.ini.tmp"));
+    FUZZ_REQUIRE(!std::filesystem::exists("Nubilo.ini.nubilo-tmp"));
     return 0;
 }

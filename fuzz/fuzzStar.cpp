@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "cycle/advance.h"
-#include "cycle/cycleState.h"
 #include "fuzzSupport.h"
 #include "settings/fileAccess.h"
 #include "settings/settingsText.h"
@@ -21,22 +20,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
     writeBytes("Nubilo.ini", bytes);
     // The loop has loaded this very file: the rewrite may replace it.
-    FileIdentity seen;
-    queryFileIdentity("Nubilo.ini", seen);
-    cycleState.settingsWriteTime = seen;
-    cycleState.settling = false;
+    std::string loadedBytes;
+    const FileIdentity seen = readWholeFile("Nubilo.ini", loadedBytes, true).identity;
     const std::string decoded = decodeSettingsBytes(bytes);  // a UTF-16 file is read as its ASCII twin
     const std::string_view original = decoded;
 
-    const std::int32_t star = findStarIndex();
+    StarStep step;
+    step.expected = seen;
+    const std::int32_t star = findStarIndex(step);
     FUZZ_REQUIRE(star == -1 || isCatalogueIndex(star));
     FUZZ_REQUIRE(star == findStarIndexInText(original));
-    const bool valid = validateSettings();
+    const bool valid = validateSettings(step);
     FUZZ_REQUIRE(valid == (std::count(original.begin(), original.end(), '*') == 1));
+    FUZZ_REQUIRE(step.messages.empty());
 
     const LoadReport loaded = readSettingsText(original, 0);
-    cycleState.currentPosition = position;
-    updateSettingsStar(loaded.read.intervals, weatherCatalogue);
+    step.position = position;
+    updateSettingsStar(loaded.read.intervals, weatherCatalogue, step);
+    FUZZ_REQUIRE(step.attempted == valid);
+    FUZZ_REQUIRE(!valid || step.outcome == ReplaceOutcome::written);
     const std::string after = readBytes("Nubilo.ini");
     if (!valid) {
         FUZZ_REQUIRE(after == bytes);
@@ -48,6 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_REQUIRE(back.read.startIndex == position);
     FUZZ_REQUIRE(findStarIndexInText(after) == position);
     FUZZ_REQUIRE(countStars(after) == 1);
-    FUZZ_REQUIRE(!std::filesystem::exists("Nubilo.ini.tmp"));
+    FUZZ_REQUIRE(!std::filesystem::exists(temporaryPath("Nubilo.ini")));
     return 0;
 }

@@ -18,7 +18,7 @@ std::uint64_t* nativeCall() { return substituteNativeCall(); }
 std::int64_t currentTime() noexcept { return substituteHost.clock; }
 
 // At once, so that a pass that starts a job also sees it finished; or held for a test to finish.
-bool runOffFibre(void (*job)(void*), void* argument) noexcept {
+bool runOffFibre(void (*job)(void*) noexcept, void* argument) noexcept {
     if (substituteHost.holdJobs) {
         substituteHost.heldJob = job;
         substituteHost.heldJobArgument = argument;
@@ -30,7 +30,7 @@ bool runOffFibre(void (*job)(void*), void* argument) noexcept {
 
 void substituteFinishHeldJob() {
     if (substituteHost.heldJob == nullptr) return;
-    void (*job)(void*) = substituteHost.heldJob;
+    void (*job)(void*) noexcept = substituteHost.heldJob;
     substituteHost.heldJob = nullptr;
     job(substituteHost.heldJobArgument);
 }

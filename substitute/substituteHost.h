@@ -50,7 +50,7 @@ struct SubstituteHost {
     // Work the plug-in starts off its fibre: run at once, or held until substituteFinishHeldJob
     // while holdJobs is set (a test of the passes that run while a rewrite is under way).
     bool holdJobs = false;
-    void (*heldJob)(void*) = nullptr;
+    void (*heldJob)(void*) noexcept = nullptr;
     void* heldJobArgument = nullptr;
     // The native call being put together.
     std::uint64_t pendingHash = 0;

@@ -112,5 +112,5 @@ TEST_F(Advance, CustomCycleWrapsFromItsLastEntryWithoutWriting) {
     EXPECT_EQ(cycleState.currentPosition, 0);
     EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Rain"}));
     EXPECT_EQ(writeTimeOf("Nubilo.ini"), before);
-    EXPECT_FALSE(fs::exists("Nubilo.ini.tmp"));
+    EXPECT_FALSE(fs::exists("Nubilo.ini.nubilo-tmp"));
 }

@@ -43,8 +43,8 @@ TEST_F(FileAccess, SymbolicLinkStaysAndItsTargetIsReplaced) {
     EXPECT_TRUE(fs::is_symlink("chain.ini"));
     EXPECT_TRUE(fs::is_symlink("link.ini"));
     EXPECT_EQ(readFile("real/settings.ini"), "new");
-    EXPECT_FALSE(fs::exists("real/settings.ini.tmp"));
-    EXPECT_FALSE(fs::exists("chain.ini.tmp"));
+    EXPECT_FALSE(fs::exists("real/settings.ini.nubilo-tmp"));
+    EXPECT_FALSE(fs::exists("chain.ini.nubilo-tmp"));
 }
 
 TEST_F(FileAccess, KeepsThePermissionsOfTheFileItReplaces) {
@@ -54,19 +54,20 @@ TEST_F(FileAccess, KeepsThePermissionsOfTheFileItReplaces) {
     EXPECT_EQ(fs::status("a.ini").permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 }
 
-TEST_F(FileAccess, RewritesInPlaceWhenNoTemporaryCanBeMade) {
+TEST_F(FileAccess, NeverRewritesInPlaceWhenNoTemporaryCanBeMade) {
+    // In place, a crash could leave a torn file: no temporary, no write.
     writeFile("a.ini", "old");
-    fs::create_directory("a.ini.tmp");
-    ASSERT_TRUE(replaceFileContent("a.ini", "new", false));
-    EXPECT_EQ(readFile("a.ini"), "new");
-    EXPECT_TRUE(fs::is_directory("a.ini.tmp"));
+    fs::create_directory("a.ini.nubilo-tmp");
+    EXPECT_FALSE(replaceFileContent("a.ini", "new", false));
+    EXPECT_EQ(readFile("a.ini"), "old");
+    EXPECT_TRUE(fs::is_directory("a.ini.nubilo-tmp"));
 }
 
 TEST_F(FileAccess, RefusesWhatCouldNotBeRewrittenInPlace) {
     fs::create_directory("dir.ini");
     EXPECT_FALSE(replaceFileContent("dir.ini", "x", false));
     EXPECT_TRUE(fs::is_directory("dir.ini"));
-    EXPECT_FALSE(fs::exists("dir.ini.tmp"));
+    EXPECT_FALSE(fs::exists("dir.ini.nubilo-tmp"));
     if (geteuid() != 0) {
         writeFile("locked.ini", "keep");
         fs::permissions("locked.ini", fs::perms::owner_read);
@@ -103,7 +104,8 @@ TEST_F(FileAccess, ReplaceIfWritesOnlyOverTheFileTheCallerExpected) {
     ASSERT_EQ(replaceFileContentIf("a.ini", "new\n", false, seen, &written), ReplaceOutcome::written);
     FileIdentity now;
     ASSERT_TRUE(queryFileIdentity("a.ini", now));
-    EXPECT_EQ(written, now);
+    EXPECT_TRUE(sameFile(written, now));
+    EXPECT_EQ(written.contentHash, contentHashOf("new\n"));
     EXPECT_EQ(now.size, 4);
 
     // Stale expectations: an older time, the same time with another size, a file now gone, and
@@ -119,5 +121,5 @@ TEST_F(FileAccess, ReplaceIfWritesOnlyOverTheFileTheCallerExpected) {
     EXPECT_FALSE(fs::exists("a.ini"));
     EXPECT_EQ(replaceFileContentIf("a.ini", "made\n", false, FileIdentity{}, nullptr), ReplaceOutcome::written);
     EXPECT_EQ(readFile("a.ini"), "made\n");
-    EXPECT_FALSE(fs::exists("a.ini.tmp"));
+    EXPECT_FALSE(fs::exists("a.ini.nubilo-tmp"));
 }

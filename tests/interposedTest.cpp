@@ -153,7 +153,7 @@ TEST_F(IdlePass, FileSavedBetweenTheStarLookupAndTheRewriteIsKeptAndReloaded) {
         // The rewrite would carry minutes loaded from the old file: the player's save stays.
         EXPECT_EQ(readFile("Nubilo.ini"), c.replacement);
         EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Clear");
-        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.tmp"));
+        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.nubilo-tmp"));
         runFor(1, 1);
         EXPECT_EQ(logMessages().back(), std::string("[Nubilo] Applied weather: ") + c.applied);
         EXPECT_EQ(readFile("Nubilo.ini"), c.replacement);
@@ -169,8 +169,8 @@ TEST_F(PlayerSave, ASaveIntoTheOldFileDuringTheSwapIsSwappedBack) {
     // into the old file, which by then sits under the temporary's name.
     const std::string save = "Set Fog Time = 7*\n";
     beforeSleep = [&] {
-        ASSERT_EQ(readFile("Nubilo.ini.tmp"), defaultSettingsText());
-        std::FILE* old = std::fopen("Nubilo.ini.tmp", "w");
+        ASSERT_EQ(readFile("Nubilo.ini.nubilo-tmp"), defaultSettingsText());
+        std::FILE* old = std::fopen("Nubilo.ini.nubilo-tmp", "w");
         ASSERT_NE(old, nullptr);
         std::fputs(save.c_str(), old);
         std::fclose(old);
@@ -178,7 +178,7 @@ TEST_F(PlayerSave, ASaveIntoTheOldFileDuringTheSwapIsSwappedBack) {
     runFor(1800, 1);
     EXPECT_EQ(beforeSleep, nullptr);  // the swap happened
     EXPECT_EQ(readFile("Nubilo.ini"), save);
-    EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.tmp"));
+    EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.nubilo-tmp"));
     EXPECT_NE(logMessages().back(), "[Nubilo] Weather.ini updated. New star: Snow");
     runFor(1, 1);
     EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Fog");
@@ -203,7 +203,7 @@ TEST_F(PlayerSave, ASaveBetweenTheStartUpLoadAndTheFirstPollIsLoaded) {
 TEST_F(PlayerSave, AFileMadeWhileTheDefaultsAreWrittenIsKept) {
     const std::string save = "Set Wind Time = 4*\n";
     beforeOpen = [&](const char* path, const char* mode) {
-        if (std::strcmp(path, "Nubilo.ini.tmp") == 0 && mode[0] == 'w') {
+        if (std::strcmp(path, "Nubilo.ini.nubilo-tmp") == 0 && mode[0] == 'w') {
             beforeOpen = nullptr;
             writeFile("Nubilo.ini", save);
         }
@@ -211,7 +211,7 @@ TEST_F(PlayerSave, AFileMadeWhileTheDefaultsAreWrittenIsKept) {
     startPlugin(2);
     beforeOpen = nullptr;
     EXPECT_EQ(readFile("Nubilo.ini"), save);
-    EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.tmp"));
+    EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.nubilo-tmp"));
     EXPECT_EQ(logMessages(), (std::vector<std::string>{"[Nubilo] Nubilo.ASI started. Adjusting Weather...",
                                                       "[Nubilo] Weather.ini not found, using defaults.",
                                                       "[Nubilo] Applied weather: Clear", "[Nubilo] single index at 7.",
@@ -262,7 +262,7 @@ TEST_F(PlayerSave, ASaveBeforeTheBackupOfAnUnusableFileKeepsTheSaveAndTheEarlier
     // Two moments: before the backup's read of the judged file, and between that read and the
     // write of the backup. Either way the player's save stays, no defaults go over it, and the
     // backup made at an earlier start is what Nubilo.ini.bak still holds.
-    for (const char* moment : {"Nubilo.ini", "Nubilo.ini.bak.tmp"}) {
+    for (const char* moment : {"Nubilo.ini", "Nubilo.ini.bak.nubilo-tmp"}) {
         SCOPED_TRACE(moment);
         substituteReset();
         std::filesystem::remove("Nubilo.ini.bak");
@@ -273,7 +273,7 @@ TEST_F(PlayerSave, ASaveBeforeTheBackupOfAnUnusableFileKeepsTheSaveAndTheEarlier
         beforeOpen = [&](const char* path, const char* mode) {
             // The loader reads the file once ("r") to judge it; the backup reads it again ("rb").
             const bool backupRead = std::strcmp(moment, "Nubilo.ini") == 0 && std::strcmp(mode, "rb") == 0;
-            const bool backupWrite = std::strcmp(moment, "Nubilo.ini.bak.tmp") == 0 && mode[0] == 'w';
+            const bool backupWrite = std::strcmp(moment, "Nubilo.ini.bak.nubilo-tmp") == 0 && mode[0] == 'w';
             if (std::strcmp(path, moment) == 0 && (backupRead || backupWrite) && ++opens == 1) {
                 writeFile("Nubilo.ini", save);
                 beforeOpen = nullptr;  // last: this drops the closure and what it captured
@@ -287,7 +287,7 @@ TEST_F(PlayerSave, ASaveBeforeTheBackupOfAnUnusableFileKeepsTheSaveAndTheEarlier
         const std::vector<std::string> messages = logMessages();
         EXPECT_EQ(std::count(messages.begin(), messages.end(), "[Nubilo] Default Weather.ini written."), 0);
         EXPECT_EQ(appliedWeathers(messages).back(), "Snow");
-        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.tmp"));
-        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.bak.tmp"));
+        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.nubilo-tmp"));
+        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.bak.nubilo-tmp"));
     }
 }

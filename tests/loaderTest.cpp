@@ -47,7 +47,7 @@ TEST_F(Loader, MissingFileGivesDefaultsAndWritesTheDefaultFile) {
     EXPECT_EQ(logMessages(), (std::vector<std::string>{"[Nubilo] Weather.ini not found, using defaults.",
                                                        "[Nubilo] Default Weather.ini written."}));
     EXPECT_FALSE(fs::exists("Nubilo.ini.bak"));
-    EXPECT_FALSE(fs::exists("Nubilo.ini.tmp"));
+    EXPECT_FALSE(fs::exists("Nubilo.ini.nubilo-tmp"));
 
     // Read back, the written file is the star on Clear and 30 everywhere.
     Loaded again = load();

@@ -16,101 +16,81 @@
 
 namespace {
 
-// The star road's file work -- the lookup, the validation and the rewrite, each a trip to the
-// disk -- done off the script fibre. The pass that finds the interval up starts it; the passes
-// after wait for it (doing nothing else with the file) and the first that finds it finished takes
-// its result, as the steps on the fibre would have. Its log lines are written then, on the fibre.
-struct StarRewrite {
-    // Given by the fibre when the job starts.
-    IntervalMap intervals;
-    std::vector<WeatherEntry> weathers;
-    FileIdentity expected;  // the file the last load read
-    bool settling = false;
-    // Made by the job.
-    bool lookupOpened = false;
-    std::int32_t star = -1;  // the star found, -1 for none
-    bool validationOpened = false;
-    bool valid = false;
-    ReplaceOutcome outcome = ReplaceOutcome::failed;
-    bool attempted = false;  // a write was tried
-    std::atomic<bool> finished{false};
-};
+// The step under way. The pass that finds the interval up fills it anew and starts the work;
+// the passes after leave the file alone until the work is done, and the first that finds it
+// done takes its result.
+StarStep starStep;
+std::atomic<bool> starStepDone{false};
 
-StarRewrite starRewrite;
+constexpr const char* couldNotUpdate = "[Nubilo] ERROR: Could not update Weather.ini with new star.";
 
-std::int32_t lookUpStar(bool& opened) {
-    std::string text;
-    opened = readSettingsFile(settingsPath, text).opened;
-    return opened ? findStarIndexInText(text) : -1;
+// While another program keeps holding the file, its refusal is logged again at most this often.
+constexpr std::int64_t busyLogSeconds = 60;
+
+void starStepJob(void*) noexcept {
+    runStarStep(starStep);
+    starStepDone.store(true, std::memory_order_release);
 }
 
-bool singleStar(bool& opened) {
-    std::string text;
-    opened = readSettingsFile(settingsPath, text).opened;
-    return opened && countStars(text) == 1;
+void startStarStep(CycleState& state) {
+    starStep = StarStep{};  // nothing of an earlier step carries over
+    StarStep& step = starStep;
+    step.intervals = state.intervals;
+    step.weathers = state.workingCatalogue;
+    step.position = currentCatalogueIndex(state);
+    step.customActive = state.customActive && !state.customCycle.empty();
+    step.settling = state.settling;
+    step.expected = seenSettingsIdentity();
+    starStepDone.store(false, std::memory_order_relaxed);
+    state.starStepUnderWay = true;
+    if (!runOffFibre(starStepJob, nullptr)) starStepJob(nullptr);
 }
 
-void rewriteStar(void*) {
-    StarRewrite& job = starRewrite;
-    job.star = lookUpStar(job.lookupOpened);
-    if (job.star != -1) {
-        job.valid = singleStar(job.validationOpened);
-        const std::int32_t next = (job.star + 1) % static_cast<std::int32_t>(job.weathers.size());
-        if (job.valid && !job.settling) {
-            job.attempted = true;
-            job.outcome = replaceFileContentIf(settingsPath, canonicalSettingsText(job.intervals, job.weathers, next),
-                                               false, job.expected);
-        }
+// The rewrite's own line, if one was tried: the new star, or the refusal -- a busy file's at
+// once, then at most once a minute while it stays busy.
+void reportRewrite(CycleState& state, const StarStep& step, std::int64_t now) {
+    const bool busy = step.attempted && step.outcome == ReplaceOutcome::busy;
+    if (busy && (!state.busy || now - state.busyLoggedAt >= busyLogSeconds)) {
+        writeLog(couldNotUpdate);
+        state.busyLoggedAt = now;
+    } else if (step.thrown || (step.attempted && step.outcome == ReplaceOutcome::failed)) {
+        writeLog(couldNotUpdate);
+    } else if (step.attempted && step.outcome == ReplaceOutcome::written) {
+        writeLog("[Nubilo] Weather.ini updated. New star: " + step.weathers[static_cast<std::size_t>(step.position)].displayName);
     }
-    job.finished.store(true, std::memory_order_release);
+    state.busy = busy;
+    if (step.unseenSave) forgetSeenSettings();
 }
 
-void logRewrite(const StarRewrite& job, std::int32_t next) {
-    if (!job.validationOpened) {
-        writeLog("[Nubilo] ERROR: Could not open Weather.ini for validation.");
+void takeStarRoad(CycleState& state, const StarStep& step, std::int64_t now) {
+    if (step.attempted && step.outcome == ReplaceOutcome::busy) {
+        // Held by another program: still due, tried again shortly; nothing moves meanwhile.
+        state.rewriteRetryTime = now + busyRetrySeconds;
         return;
     }
-    if (!job.attempted) return;
-    switch (job.outcome) {
-        case ReplaceOutcome::written:
-            writeLog("[Nubilo] Weather.ini updated. New star: " + job.weathers[static_cast<std::size_t>(next)].displayName);
-            break;
-        case ReplaceOutcome::changedMeanwhile:
-        case ReplaceOutcome::busy: break;
-        case ReplaceOutcome::failed: writeLog("[Nubilo] ERROR: Could not update Weather.ini with new star."); break;
-    }
+    // The file's star decides the next weather; the reload that follows the rewrite applies it.
+    state.currentPosition = step.position;
+    state.lastChangeTime = now;
+}
+
+void stepCustomCycle(CycleState& state, std::int64_t now) {
+    const auto length = static_cast<std::int32_t>(state.customCycle.size());
+    state.currentPosition = (state.currentPosition % length + 1) % length;
+    const std::int32_t next = state.customCycle[static_cast<std::size_t>(state.currentPosition)];
+    applyWeather(state.workingCatalogue[static_cast<std::size_t>(next)].gameName);
+    state.lastChangeTime = now;
+}
+
+void takeDefaultRoad(CycleState& state, const StarStep& step, std::int64_t now) {
+    applyWeather(state.workingCatalogue[static_cast<std::size_t>(step.position)].gameName);
+    state.lastChangeTime = now;
 }
 
 }  // namespace
 
-bool takeStarRewrite() {
-    CycleState& state = cycleState;
-    StarRewrite& job = starRewrite;
-    if (!state.rewriteUnderWay) return true;
-    if (!job.finished.load(std::memory_order_acquire)) return false;
-    state.rewriteUnderWay = false;
-    const std::int64_t now = currentTime();
-    if (!job.lookupOpened) writeLog("[Nubilo] ERROR: Could not open Weather.ini to find star index.");
-    if (job.star == -1) {
-        stepWithoutStar(now);
-        return true;
-    }
-    const std::int32_t next = (job.star + 1) % static_cast<std::int32_t>(job.weathers.size());
-    logRewrite(job, next);
-    if (job.attempted && job.outcome == ReplaceOutcome::busy) {
-        // Held by another program: still due, tried again shortly, nothing changed meanwhile.
-        state.rewriteRetryTime = now + busyRetrySeconds;
-        return true;
-    }
-    // The file's star decides the next weather; the reload that follows the rewrite applies it.
-    state.currentPosition = next;
-    state.lastChangeTime = now;
-    return true;
-}
-
 void advanceCycle() {
     CycleState& state = cycleState;
-    if (state.rewriteUnderWay) return;  // its result is taken by a later pass
+    if (state.starStepUnderWay) return;  // its result is taken by a later pass
     const std::int64_t now = currentTime();
     const std::int32_t index = currentCatalogueIndex(state);
     if (index < 0) return;  // nothing loaded yet
@@ -119,73 +99,75 @@ void advanceCycle() {
     // Unsigned on purpose: a clock set back before the last change makes the step due at once.
     if (static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(state.lastChangeTime) < minutes * 60) return;
     if (now < state.rewriteRetryTime) return;
-
-    StarRewrite& job = starRewrite;
-    job.intervals = state.intervals;
-    job.weathers = state.workingCatalogue;
-    job.expected = seenSettingsIdentity();
-    job.settling = state.settling;
-    job.lookupOpened = job.validationOpened = job.valid = job.attempted = false;
-    job.star = -1;
-    job.outcome = ReplaceOutcome::failed;
-    job.finished.store(false, std::memory_order_relaxed);
-    state.rewriteUnderWay = true;
-    if (!runOffFibre(rewriteStar, nullptr)) rewriteStar(nullptr);
-    takeStarRewrite();  // at once where the job ran at once
+    startStarStep(state);
+    takeStarStep();  // at once where the work ran at once
 }
 
-void stepWithoutStar(std::int64_t now) {
+bool takeStarStep() {
     CycleState& state = cycleState;
-    const std::int32_t index = currentCatalogueIndex(state);
-    if (index < 0) return;
-    if (state.customActive && !state.customCycle.empty()) {
-        const auto length = static_cast<std::int32_t>(state.customCycle.size());
-        state.currentPosition = (state.currentPosition % length + 1) % length;
-        const std::int32_t next = state.customCycle[static_cast<std::size_t>(state.currentPosition)];
-        applyWeather(state.workingCatalogue[static_cast<std::size_t>(next)].gameName);
-    } else {
-        writeLog("default is used");
-        updateSettingsStar(state.intervals, state.workingCatalogue);
-        applyWeather(state.workingCatalogue[static_cast<std::size_t>(index)].gameName);
-    }
-    state.lastChangeTime = now;
+    if (!state.starStepUnderWay) return true;
+    if (!starStepDone.load(std::memory_order_acquire)) return false;
+    state.starStepUnderWay = false;
+    const StarStep& step = starStep;
+    const std::int64_t now = currentTime();
+    for (const std::string& message : step.messages) writeLog(message);
+    reportRewrite(state, step, now);
+    if (step.thrown)
+        state.lastChangeTime = now;  // as a refused rewrite: the weather stays until the next due time
+    else if (step.star != -1)
+        takeStarRoad(state, step, now);
+    else if (step.customActive)
+        stepCustomCycle(state, now);
+    else
+        takeDefaultRoad(state, step, now);
+    return true;
 }
 
-std::int32_t findStarIndex() {
+void runStarStep(StarStep& step) noexcept {
+    try {
+        step.star = findStarIndex(step);
+        if (step.star != -1) {
+            step.position = (step.star + 1) % static_cast<std::int32_t>(step.weathers.size());
+            updateSettingsStar(step.intervals, step.weathers, step);
+        } else if (!step.customActive) {
+            step.messages.emplace_back("default is used");
+            updateSettingsStar(step.intervals, step.weathers, step);
+        }
+    } catch (...) {
+        // Off the fibre nothing may escape: the step fails as a refused rewrite does.
+        step.thrown = true;
+    }
+}
+
+std::int32_t findStarIndex(StarStep& step) {
     std::string text;
     if (!readSettingsFile(settingsPath, text).opened) {
-        writeLog("[Nubilo] ERROR: Could not open Weather.ini to find star index.");
+        step.messages.emplace_back("[Nubilo] ERROR: Could not open Weather.ini to find star index.");
         return -1;
     }
     return findStarIndexInText(text);
 }
 
-bool validateSettings() {
+bool validateSettings(StarStep& step) {
     std::string text;
     if (!readSettingsFile(settingsPath, text).opened) {
-        writeLog("[Nubilo] ERROR: Could not open Weather.ini for validation.");
+        step.messages.emplace_back("[Nubilo] ERROR: Could not open Weather.ini for validation.");
         return false;
     }
     return countStars(text) == 1;
 }
 
-ReplaceOutcome updateSettingsStar(const IntervalMap& intervals, const std::vector<WeatherEntry>& weathers) {
-    if (!validateSettings()) return ReplaceOutcome::failed;
-    const CycleState& state = cycleState;
-    const std::int32_t star = state.currentPosition;
-    if (star < 0 || static_cast<std::size_t>(star) >= weathers.size()) return ReplaceOutcome::failed;
+void updateSettingsStar(const IntervalMap& intervals, const std::vector<WeatherEntry>& weathers, StarStep& step) {
+    if (!validateSettings(step)) return;
+    if (step.position < 0 || static_cast<std::size_t>(step.position) >= weathers.size()) return;
     // The minutes written come from the last load: write them only over the file that load read.
     // A file saved since, or one still settling, is the player's; the next pass reloads it.
-    if (state.settling) return ReplaceOutcome::changedMeanwhile;
-    const ReplaceOutcome outcome = replaceFileContentIf(
-        settingsPath, canonicalSettingsText(intervals, weathers, star), false, seenSettingsIdentity());
-    switch (outcome) {
-        case ReplaceOutcome::written:
-            writeLog("[Nubilo] Weather.ini updated. New star: " + weathers[static_cast<std::size_t>(star)].displayName);
-            break;
-        case ReplaceOutcome::changedMeanwhile:
-        case ReplaceOutcome::busy: break;
-        case ReplaceOutcome::failed: writeLog("[Nubilo] ERROR: Could not update Weather.ini with new star."); break;
-    }
-    return outcome;
+    if (step.settling) return;
+    step.attempted = true;
+    step.outcome = replaceFileContentIf(settingsPath, canonicalSettingsText(intervals, weathers, step.position), false,
+                                        step.expected);
+    if (step.outcome != ReplaceOutcome::changedMeanwhile) return;
+    // Changed where the change poll cannot see it (the same time and size: a coarse clock)?
+    FileIdentity now;
+    step.unseenSave = queryFileIdentity(settingsPath.c_str(), now) && sameFile(now, step.expected);
 }

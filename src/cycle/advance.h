@@ -2,24 +2,47 @@
 // The cycle step, and the star's life in the settings file.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "settings/catalogue.h"
 #include "settings/fileAccess.h"
 
-// The cycle step: when the interval is up, the star's file work is started off the fibre; its
-// result (the star's road, or else the custom cycle or the default road) is taken by the first
-// pass that finds it finished, or at once where the job ran at once.
+// The cycle step, once per pass. When the current weather's interval is up it starts the step's
+// file work (runStarStep) off the fibre, and the first pass that finds it finished takes its
+// result (takeStarStep) -- at once where the work ran at once. The star road moves the star in
+// the file to the weather after it, which the reload on the next pass applies; the custom road
+// steps the custom cycle in memory and applies its weather; the default road writes a lone "*"
+// onto the weather showing and applies that weather again.
 void advanceCycle();
 
-// The roads without a single star: the custom cycle steps in memory, or the default road.
-void stepWithoutStar(std::int64_t now);
+// One due step: what the file work is given, what it finds, and its log lines in the order the
+// step makes them, for the fibre to write.
+struct StarStep {
+    // Given by the fibre.
+    IntervalMap intervals;
+    std::vector<WeatherEntry> weathers;
+    std::int32_t position = 0;  // the weather showing; the star road makes it the star's next
+    bool customActive = false;
+    bool settling = false;      // the loaded file is unusable and settling: it is not written over
+    FileIdentity expected;      // the file the last load read: only that file is rewritten
+    // Found by the file work.
+    std::int32_t star = -1;     // the single starred setting line's weather; -1 for none
+    bool attempted = false;     // a rewrite was tried, and `outcome` says how it went
+    ReplaceOutcome outcome = ReplaceOutcome::failed;
+    bool unseenSave = false;    // the file changed without a new time or size: reload it
+    bool thrown = false;        // the work itself failed (out of memory, say)
+    std::vector<std::string> messages;
+};
 
-// Takes the result of the star's file work once it is finished: its log lines and its effect on
-// the cycle, as if it had run on the fibre. False while it still runs.
-bool takeStarRewrite();
-std::int32_t findStarIndex();
-bool validateSettings();
-// Moves the file's single star to the current position. Says how the write went: busy when
-// another program holds the file (nothing written, to be tried again).
-ReplaceOutcome updateSettingsStar(const IntervalMap& intervals, const std::vector<WeatherEntry>& weathers);
+// The step's file work: the star lookup, then on the star road and the default road the
+// validation and the rewrite, each opening the file anew. Logs nothing and throws nothing.
+void runStarStep(StarStep& step) noexcept;
+std::int32_t findStarIndex(StarStep& step);
+bool validateSettings(StarStep& step);
+// Moves the file's single star to step.position, writing the loaded minutes.
+void updateSettingsStar(const IntervalMap& intervals, const std::vector<WeatherEntry>& weathers, StarStep& step);
+
+// Takes the finished step's result on the fibre: its log lines, then its effect on the cycle.
+// False while the work still runs.
+bool takeStarStep();

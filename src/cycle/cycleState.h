@@ -24,8 +24,11 @@ struct CycleState {
     // While another program holds the file so that the star's rewrite cannot be made safely, the
     // step waits and tries again from this clock reading on.
     std::int64_t rewriteRetryTime = 0;
-    // The star's file work has been started off the fibre and its result not yet taken.
-    bool rewriteUnderWay = false;
+    // The last due step found the file busy; its refusal was last logged at busyLoggedAt.
+    bool busy = false;
+    std::int64_t busyLoggedAt = 0;
+    // The step's file work has been started off the fibre and its result not yet taken.
+    bool starStepUnderWay = false;
 };
 
 // Seconds an unusable file must stay unchanged before it is backed up and replaced.

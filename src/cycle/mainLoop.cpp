@@ -35,6 +35,24 @@ FileIdentity seenSettingsIdentity() { return cycleState.settingsWriteTime; }
 
 bool differsFromSeen(const FileIdentity& file) { return !sameFile(file, cycleState.settingsWriteTime); }
 
+void forgetSeenSettings() { cycleState.settingsWriteTime = FileIdentity{}; }
+
+namespace {
+
+// A crash in the middle of a rewrite (the game killed, a power cut) may have left the old file
+// aside and our temporary beside it: the player's file goes back before it is loaded.
+void recoverSettingsFile() {
+    switch (recoverInterruptedReplace(settingsPath)) {
+        case Recovery::nothing: break;
+        case Recovery::restored: writeLog("[Nubilo] Weather.ini restored after an interrupted rewrite."); break;
+        case Recovery::failed:
+            writeLog("[Nubilo] ERROR: Could not restore Weather.ini from " + asidePath(settingsPath) + ".");
+            break;
+    }
+}
+
+}  // namespace
+
 SettingsLoad adoptSettings(UnusableFile unusable) {
     CycleState& state = cycleState;
     std::int32_t startIndex = 0;
@@ -68,6 +86,7 @@ void startCycle() noexcept {
     try {
         clearLog();
         writeLog("[Nubilo] Nubilo.ASI started. Adjusting Weather...");
+        recoverSettingsFile();
         const SettingsLoad load = adoptSettings(UnusableFile::replace);
         // The file as the loader read it (or as its own default write left it): a save that
         // lands after the read is then a change for the first pass.
@@ -99,8 +118,8 @@ void runCyclePass() noexcept {
         // While the star's rewrite is at the file off the fibre, nothing else touches the file.
         // The pass that finds it done takes its result and no more, so the log tells the rewrite
         // before the reload, which the next pass makes: two frames share the work.
-        if (state.rewriteUnderWay) {
-            takeStarRewrite();
+        if (state.starStepUnderWay) {
+            takeStarStep();
             return;
         }
         // Absent, or not queryable (access refused, say): unchanged for this pass.

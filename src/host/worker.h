@@ -5,5 +5,6 @@
 // thread, or when a test says so.
 
 // Starts job(argument) and returns without waiting for it; the plug-in's module stays loaded
-// until the job has returned. False when it could not be started: the caller runs it itself.
-bool runOffFibre(void (*job)(void*), void* argument) noexcept;
+// until the job has returned. The job catches whatever it throws: off the fibre an escaping
+// exception would end the game. False when it could not be started: the caller runs it itself.
+bool runOffFibre(void (*job)(void*) noexcept, void* argument) noexcept;

@@ -12,16 +12,29 @@ namespace fs = std::filesystem;
 bool sameFile(const FileIdentity& a, const FileIdentity& b) {
     if (a.exists != b.exists) return false;
     if (!a.exists) return true;
-    // A path query on Windows gives no file id; compare it only where both readings carry one.
+    // A path query gives no file id and no content: compare each only where both readings have it.
     const bool idsKnown = a.fileId != 0 && b.fileId != 0;
-    return a.writeTime == b.writeTime && a.size == b.size && (!idsKnown || a.fileId == b.fileId);
+    const bool contentKnown = a.contentHash != 0 && b.contentHash != 0;
+    return a.writeTime == b.writeTime && a.size == b.size && (!idsKnown || a.fileId == b.fileId) &&
+           (!contentKnown || a.contentHash == b.contentHash);
+}
+
+std::uint64_t contentHashOf(std::string_view bytes) {
+    // FNV-1a, 64 bits: it tells an edited file from the one read before; nobody forges saves here.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return hash == 0 ? 1 : hash;
 }
 
 FileRead readWholeFile(const std::string& path, std::string& content, bool binary) {
     FileRead result;
     content.clear();
     errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), binary ? "rb" : "r");
+    // Always the bytes on disk, so that their hash matches what a check of the file reads.
+    std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         result.notFound = errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG;
         return result;
@@ -42,6 +55,8 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
     content.resize(used);
     result.readError = std::ferror(file) != 0;
     std::fclose(file);
+    if (result.identity.exists) result.identity.contentHash = contentHashOf(content);
+    if (!binary) takeTextMode(content);
     return result;
 }
 
@@ -50,49 +65,36 @@ bool isEmptyFile(const std::string& path) {
     return fs::is_regular_file(path, error) && fs::file_size(path, error) == 0 && !error;
 }
 
+std::string temporaryPath(const std::string& file) { return file + ".nubilo-tmp"; }
+
+std::string asidePath(const std::string& file) { return file + ".nubilo-old"; }
+
 namespace {
 
-// The file a chain of symbolic links ends at; the path itself when it is no link.
-fs::path linkTarget(const std::string& path) {
-    fs::path target = path;
-    for (int hop = 0; hop < 40; ++hop) {
-        std::error_code error;
-        if (!fs::is_symlink(fs::symlink_status(target, error)) || error) break;
-        fs::path next = fs::read_symlink(target, error);
-        if (error) break;
-        target = next.is_absolute() ? next : target.parent_path() / next;
-    }
-    return target;
-}
-
-bool writeAll(std::FILE* file, std::string_view content) {
-    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    return std::fflush(file) == 0 && ok;
-}
-
-// A temporary beside the file is written and flushed, then put in place by the platform's own
-// checked replace; where no temporary can be made, the file is rewritten in place.
+// The old file found (and on Windows held) first, then a temporary beside it written and flushed,
+// then put in place by the platform's own checked replace.
 ReplaceOutcome replace(const std::string& path, std::string_view content, bool binary, const FileIdentity* expected,
                        FileIdentity* written) {
-    const std::string target = linkTarget(path).string();
-    const OldFile old = inspectOldFile(target);
-    if (expected != nullptr && !sameFile(old.identity, *expected)) return ReplaceOutcome::changedMeanwhile;
-    if (!mayReplace(target, old)) return ReplaceOutcome::failed;
-
-    const std::string temporary = target + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), binary ? "wb" : "w");
-    if (file == nullptr) return rewriteInPlace(target, content, binary, old, expected, written);
+    OldFile old;
+    if (const std::optional<ReplaceOutcome> refused = takeOldFile(path, expected, old)) return *refused;
+    std::FILE* file = openTemporary(old);
+    if (file == nullptr) {
+        abandonReplace(old);
+        return ReplaceOutcome::failed;
+    }
     takePermissions(file, old);
-    bool ok = writeAll(file, content);
+    const std::string bytes = diskBytes(content, binary);
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
     ok = stampAndFlush(file, old) && ok;
-    const FileIdentity made = identityOfOpenFile(file);
+    FileIdentity made = identityOfOpenFile(file);
+    made.contentHash = contentHashOf(bytes);
     ok = std::fclose(file) == 0 && ok;
     if (!ok) {
         // A short write (a full disk, say) must not cost the old content.
-        std::remove(temporary.c_str());
+        abandonReplace(old);
         return ReplaceOutcome::failed;
     }
-    return putInPlace(temporary, target, content, binary, old, expected, made, written);
+    return putInPlace(old, expected, made, written);
 }
 
 }  // namespace

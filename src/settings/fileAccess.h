@@ -15,29 +15,49 @@ struct FileIdentity {
     // even where the clock of the file system is too coarse to tell two writes apart. 0 where
     // the query gives none (a path query on Windows).
     std::uint64_t fileId = 0;
+    // A hash of the bytes on disk where the reading had them (a load, a write, the check under
+    // the hold on Windows); 0 where it had not (a path query). A save of the same size within one
+    // tick of a coarse clock (FAT32 keeps 2-second steps) shows only here.
+    std::uint64_t contentHash = 0;
     bool operator==(const FileIdentity&) const = default;
 };
 
 // The same file in the same state: both absent, or the same time and size, and the same file id
-// where both readings carry one.
+// and content where both readings carry them.
 bool sameFile(const FileIdentity& a, const FileIdentity& b);
+
+// The hash FileIdentity keeps of a file's bytes; never 0.
+std::uint64_t contentHashOf(std::string_view bytes);
 
 struct FileRead {
     bool opened = false;
     bool notFound = false;   // the open failed because nothing of that name is there
     bool readError = false;  // the read stopped before the end; what came before is kept
-    FileIdentity identity;   // the opened file, taken before its first byte was read
+    FileIdentity identity;   // the opened file, taken before its first byte was read; its content
+                             // hash is that of the bytes read
 };
 
-// Reads a whole file. Text mode turns CR LF into '\n' on Windows; binary keeps every byte.
+// Reads a whole file. Text mode gives what the C library's text mode gives (on Windows CR LF
+// becomes '\n' and a Ctrl-Z ends the text); binary keeps every byte.
 FileRead readWholeFile(const std::string& path, std::string& content, bool binary);
+
+// What the C library's text mode makes of bytes read from a file: on Windows CR LF becomes '\n'
+// and a Ctrl-Z ends the text; elsewhere the bytes stay as they are.
+void takeTextMode(std::string& bytes);
 
 // True when the file exists and holds zero bytes.
 bool isEmptyFile(const std::string& path);
 
+// The names a replace makes beside the file it replaces (links followed): its temporary, and on
+// Windows the old file put aside for a moment. Names no player gives a file of his own; nothing
+// else is ever made, renamed over or deleted.
+std::string temporaryPath(const std::string& file);
+std::string asidePath(const std::string& file);
+
 // Replaces the file's whole content in one step: a temporary file beside it is written, flushed
 // to disk and renamed over it, so a crash leaves the old or the new content. A symbolic link
-// stays and its target is replaced. Where the rename is refused, the file is rewritten in place.
+// stays and its target is replaced. Where no temporary can be made or the rename is refused,
+// nothing is written: the file is never rewritten in place, which a crash could tear.
 // The new content always gets a last-write time different from the old one, so the change is
 // seen by the change poll even within one tick of the file system's clock.
 // False when nothing was written; the old content is then untouched.
@@ -46,16 +66,16 @@ bool replaceFileContent(const std::string& path, std::string_view content, bool 
 enum class ReplaceOutcome {
     written,
     changedMeanwhile,  // the file is no longer what the caller expected: nothing written
-    busy,              // another program holds the file so that it cannot be held against
-                       // writers (Windows): nothing written, try again later
+    busy,              // another program holds the file (Windows: a sharing or lock violation,
+                       // and only that): nothing written, try again later
     failed,            // nothing written; the old content is untouched
 };
 
 // The same, but only while the file is still what the caller based its decision on: the
-// expectation is checked after the temporary is flushed, and no save made after that check is
-// written over (POSIX: the old file is swapped out and looked at once more; Windows: the old
-// file is held against writers from the check to the replace). `written`, when given, receives
-// the identity of the new file.
+// expectation is checked, content included where it carries a hash, and no save made after that
+// check is written over (POSIX: the old file is swapped out and looked at once more; Windows: the
+// old file is held against writers from before the temporary is made to the replace). `written`,
+// when given, receives the identity of the new file.
 ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view content, bool binary,
                                     const FileIdentity& expected, FileIdentity* written = nullptr);
 
@@ -63,10 +83,17 @@ ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view co
 // is absent or cannot be queried.
 bool queryWriteTime(const char* path, std::int64_t& writeTime) noexcept;
 
-// Last-write time and size in that one query. False (and `exists` false) when the file is absent
-// or cannot be queried.
+// Last-write time and size in that one query (of a symbolic link's target, as the loader sees
+// it). False (and `exists` false) when the file is absent or cannot be queried.
 bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept;
 
-// Where a replace was cut off between putting the old file aside and the new one in place (a
-// crash; Windows only), puts the old file back under `path`. True when it did.
-bool restoreInterruptedReplace(const std::string& path);
+enum class Recovery {
+    nothing,   // no replace was cut off between its renames
+    restored,  // the old file was put back under its name
+    failed,    // it could not be: the old file stays aside, and so does the temporary
+};
+
+// After a crash, at start-up: where a replace was cut off between putting the old file aside and
+// the new one in place (no file, the aside file and the temporary there), puts the old file back;
+// then removes what earlier replaces left beside `path`. Touches no other name.
+Recovery recoverInterruptedReplace(const std::string& path);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,19 +12,30 @@
 
 // The file a replace is about to put new content in place of.
 struct OldFile {
+    std::string target;      // the real file, links followed: the temporary goes beside it
+                             // (Windows: a full path, UTF-8)
     FileIdentity identity;   // absent when nothing is there
     std::uint32_t mode = 0;  // POSIX permission and type bits, kept for the new file; 0 on Windows
+    void* held = nullptr;    // Windows: the handle holding the old file against writers
+    bool temporaryMade = false;
 };
 
 // The identity of an open stream's file, whatever its path holds now; absent when it cannot be had.
 FileIdentity identityOfOpenFile(std::FILE* file);
 
-// The file at `target` (no link followed: the caller resolved links), with its file id.
-OldFile inspectOldFile(const std::string& target);
+// The bytes a text-mode write of `content` puts on disk (Windows: '\n' becomes CR LF).
+std::string diskBytes(std::string_view content, bool binary);
 
-// Whether the old file is one the user lets us rewrite: a regular file, writable. A rename must
-// not replace what the user or the system made read-only.
-bool mayReplace(const std::string& target, const OldFile& old);
+// Finds the file a replace of `path` puts new content in place of and checks it against the
+// expectation (none: whatever is there). It must be a regular file the user lets us write.
+// Windows holds it against writers from here to the end of the replace, so this check, content
+// included, is final. Empty to go on; otherwise the outcome that ends the replace, with nothing
+// made and nothing held.
+std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old);
+
+// Creates (or empties a leftover of our own) the temporary beside the old file, for writing
+// bytes; null when it cannot be made.
+std::FILE* openTemporary(OldFile& old);
 
 // Gives the freshly opened temporary the old file's permissions, where the platform has them.
 void takePermissions(std::FILE* temporary, const OldFile& old);
@@ -32,15 +44,11 @@ void takePermissions(std::FILE* temporary, const OldFile& old);
 // clock gives the same tick, and flushes its content to the disk. False when the flush failed.
 bool stampAndFlush(std::FILE* temporary, const OldFile& old);
 
-// Puts the flushed temporary (identity `made`) in place of `target`, but only while `target` is
+// Puts the flushed temporary (identity `made`) in place of the old file, but only while it is
 // still `expected` (no expectation: whatever it is), so that no save made after the check is
-// written over. Removes the temporary whatever the outcome, unless it is what `target` now names.
-// `busy`: another program holds the file so that it cannot be held against writers; nothing
-// written, try again later.
-ReplaceOutcome putInPlace(const std::string& temporary, const std::string& target, std::string_view content,
-                          bool binary, const OldFile& old, const FileIdentity* expected, const FileIdentity& made,
-                          FileIdentity* written);
+// written over. Ends the replace: nothing stays held, and the temporary is removed unless it is
+// what the file's name now names.
+ReplaceOutcome putInPlace(OldFile& old, const FileIdentity* expected, const FileIdentity& made, FileIdentity* written);
 
-// Rewrites `target` in place, for when no temporary can be made beside it, under the same check.
-ReplaceOutcome rewriteInPlace(const std::string& target, std::string_view content, bool binary, const OldFile& old,
-                              const FileIdentity* expected, FileIdentity* written);
+// Ends a replace that stops before putInPlace: the temporary removed, nothing held.
+void abandonReplace(OldFile& old);

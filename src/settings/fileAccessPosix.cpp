@@ -7,14 +7,37 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "settings/fileAccessPlatform.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
 FileIdentity identityOf(const struct stat& info) {
     return {true, static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
             static_cast<std::int64_t>(info.st_size), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+// The file a chain of symbolic links ends at; the path itself when it is no link. 40 hops, as
+// the kernel allows, so a loop of links ends.
+std::string linkTarget(const std::string& path) {
+    fs::path target = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(target, error)) || error) break;
+        fs::path next = fs::read_symlink(target, error);
+        if (error) break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target.string();
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // Still what the caller based its decision on? No expectation: always.
@@ -88,19 +111,28 @@ bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept {
     return true;
 }
 
-OldFile inspectOldFile(const std::string& target) {
-    OldFile old;
+void takeTextMode(std::string&) {}  // text and binary read alike here
+
+std::string diskBytes(std::string_view content, bool) { return std::string(content); }
+
+std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old) {
+    old.target = linkTarget(path);
     struct stat info;
-    if (::stat(target.c_str(), &info) == 0) {
+    if (::stat(old.target.c_str(), &info) == 0) {
         old.identity = identityOf(info);
         old.mode = static_cast<std::uint32_t>(info.st_mode);
     }
-    return old;
+    if (expected != nullptr && !sameFile(old.identity, *expected)) return ReplaceOutcome::changedMeanwhile;
+    // A rename must not replace what the user or the system made read-only, nor a folder.
+    if (old.identity.exists && (!S_ISREG(static_cast<mode_t>(old.mode)) || ::access(old.target.c_str(), W_OK) != 0))
+        return ReplaceOutcome::failed;
+    return std::nullopt;
 }
 
-bool mayReplace(const std::string& target, const OldFile& old) {
-    if (!old.identity.exists) return true;
-    return S_ISREG(static_cast<mode_t>(old.mode)) && ::access(target.c_str(), W_OK) == 0;
+std::FILE* openTemporary(OldFile& old) {
+    std::FILE* file = std::fopen(temporaryPath(old.target).c_str(), "wb");
+    old.temporaryMade = file != nullptr;
+    return file;
 }
 
 void takePermissions(std::FILE* temporary, const OldFile& old) {
@@ -122,40 +154,38 @@ bool stampAndFlush(std::FILE* temporary, const OldFile& old) {
     return ::fdatasync(fd) == 0;  // the content and its size; enough for the rename to publish whole data
 }
 
-ReplaceOutcome rewriteInPlace(const std::string& target, std::string_view content, bool binary, const OldFile& old,
-                              const FileIdentity* expected, FileIdentity* written) {
-    if (!stillAsExpected(target, expected)) return ReplaceOutcome::changedMeanwhile;
-    std::FILE* file = std::fopen(target.c_str(), binary ? "wb" : "w");
-    if (file == nullptr) return ReplaceOutcome::failed;
-    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size() && std::fflush(file) == 0;
-    stampAndFlush(file, old);
-    if (written != nullptr) *written = identityOfOpenFile(file);
-    return std::fclose(file) == 0 && ok ? ReplaceOutcome::written : ReplaceOutcome::failed;
+void abandonReplace(OldFile& old) {
+    if (old.temporaryMade) std::remove(temporaryPath(old.target).c_str());
 }
 
-ReplaceOutcome putInPlace(const std::string& temporary, const std::string& target, std::string_view content,
-                          bool binary, const OldFile& old, const FileIdentity* expected, const FileIdentity& made,
-                          FileIdentity* written) {
+ReplaceOutcome putInPlace(OldFile& old, const FileIdentity* expected, const FileIdentity& made, FileIdentity* written) {
+    const std::string temporary = temporaryPath(old.target);
     if (expected != nullptr) {
         // A save made while the temporary was written and flushed.
-        if (!stillAsExpected(target, expected)) {
+        if (!stillAsExpected(old.target, expected)) {
             std::remove(temporary.c_str());
             return ReplaceOutcome::changedMeanwhile;
         }
         // One made in the moment between that check and the rename.
-        const Swap swap = swapInto(temporary, target, *expected, made);
+        const Swap swap = swapInto(temporary, old.target, *expected, made);
         if (swap == Swap::changed) return ReplaceOutcome::changedMeanwhile;
         if (swap == Swap::done) {
             if (written != nullptr) *written = made;
             return ReplaceOutcome::written;
         }
     }
-    if (std::rename(temporary.c_str(), target.c_str()) == 0) {
+    if (std::rename(temporary.c_str(), old.target.c_str()) == 0) {
         if (written != nullptr) *written = made;
         return ReplaceOutcome::written;
     }
     std::remove(temporary.c_str());
-    return rewriteInPlace(target, content, binary, old, expected, written);
+    return ReplaceOutcome::failed;
 }
 
-bool restoreInterruptedReplace(const std::string&) { return false; }  // the exchange leaves no gap
+Recovery recoverInterruptedReplace(const std::string& path) {
+    // The exchange leaves no gap to restore; a kill before it, or before the swapped-out old file
+    // is removed, leaves the temporary.
+    const std::string temporary = temporaryPath(linkTarget(path));
+    if (isRegularFile(temporary)) std::remove(temporary.c_str());
+    return Recovery::nothing;
+}

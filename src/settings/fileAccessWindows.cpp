@@ -1,15 +1,17 @@
-// The one-step replace on Windows. From the final check to the replace, the old file is held
-// with a handle that denies writers: an editor's save then fails with a sharing violation (the
-// editor says so and keeps its text) instead of landing in a file about to be replaced. Three
-// roads, the first the system allows:
+// The one-step replace on Windows. The old file is held, from before the temporary is made to
+// the replace, by a handle that denies writers: an editor's save then fails with a sharing
+// violation (the editor says so and keeps its text) instead of landing in a file about to be
+// replaced, and the check made through that handle -- time, size, file index and content -- is
+// final. Two roads, the first the system allows:
 //  1. POSIX rename of the temporary over the held file (FileRenameInfoEx; Windows 10 1709 and
 //     later, NTFS): one step, no gap.
-//  2. The held file renamed aside through its own handle, the temporary moved into the free name
-//     (refused if an editor made a file there meanwhile, which then stays), the old file deleted.
-//     A crash in the gap leaves the old content aside; restoreInterruptedReplace puts it back.
-//  3. Where another program reads the file without delete sharing, no rename can replace it: it
-//     is rewritten in place through a handle that denies writers, unbuffered.
-// A file that cannot be held against writers at all is busy: nothing is written.
+//  2. The held file renamed aside to a name of our own (never over anything), the temporary moved
+//     into the free name (refused if an editor made a file there meanwhile, which then stays),
+//     the old file deleted. A crash in the gap leaves the old file aside and the temporary beside
+//     it; recoverInterruptedReplace puts the old file back at the next start.
+// No road rewrites the file in place, which a crash could tear. A file that cannot be held --
+// another program reads it without sharing deletion, or writes it -- is busy.
+// Every name is a full path in the real file's folder: links are followed through the handle.
 #include <io.h>
 #include <windows.h>
 
@@ -26,16 +28,18 @@ std::int64_t fileTimeTicks(const FILETIME& time) {
     return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
 }
 
-FileIdentity identityOfHandle(HANDLE handle) {
+FileIdentity identityOfInfo(const BY_HANDLE_FILE_INFORMATION& info) {
     FileIdentity identity;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(handle, &info)) {
-        identity.exists = true;
-        identity.writeTime = fileTimeTicks(info.ftLastWriteTime);
-        identity.size = static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
-        identity.fileId = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-    }
+    identity.exists = true;
+    identity.writeTime = fileTimeTicks(info.ftLastWriteTime);
+    identity.size = static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+    identity.fileId = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
     return identity;
+}
+
+FileIdentity identityOfHandle(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(handle, &info) ? identityOfInfo(info) : FileIdentity{};
 }
 
 HANDLE handleOf(std::FILE* file) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))); }
@@ -52,26 +56,92 @@ bool stampAndFlushHandle(HANDLE handle, const OldFile& old) {
     return FlushFileBuffers(handle) != 0;
 }
 
-std::wstring wide(const std::string& text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+// The caller's names are in the ANSI code page, as fopen reads them; ours, made from the real
+// file's full path, in UTF-8 so that no folder name is lost on the way.
+std::wstring widen(const std::string& text, UINT codePage) {
+    const int length = MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
     std::wstring result(length > 0 ? static_cast<std::size_t>(length) : 1, L'\0');
-    if (length > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, result.data(), length);
+    if (length > 0) MultiByteToWideChar(codePage, 0, text.c_str(), -1, result.data(), length);
     result.resize(result.size() - 1);
     return result;
 }
 
-// The name part of a path: a rename by handle to a bare name stays in the file's folder.
-std::string namePart(const std::string& path) {
-    const std::size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+std::string utf8(const std::wstring& text) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string result(length > 0 ? static_cast<std::size_t>(length) : 1, '\0');
+    if (length > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, result.data(), length, nullptr, nullptr);
+    result.resize(result.size() - 1);
+    return result;
 }
 
-std::string asideName(const std::string& target) { return target + ".old"; }
+std::wstring ours(const std::string& name) { return widen(name, CP_UTF8); }
 
-// Renames the open file (opened with DELETE access) to a bare name in its folder.
-bool renameHandle(HANDLE handle, const std::string& name, bool replaceExisting, DWORD flagsEx = 0) {
-    const std::wstring wideName = wide(name);
-    const std::size_t bytes = sizeof(FILE_RENAME_INFO) + wideName.size() * sizeof(wchar_t);
+// The full path of the file a handle is open on, links followed; empty when it cannot be had.
+std::wstring finalPath(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.assign(length + 1, L'\0');
+    }
+    return {};
+}
+
+std::wstring fullPath(const std::wstring& path) {
+    const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(length > 0 ? length : 1, L'\0');
+    const DWORD made = GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+    if (made == 0 || made >= length) return path;
+    full.resize(made);
+    return full;
+}
+
+// Where a path leads: the real file when it opens (a link's target), else the path made full.
+std::wstring realPath(const std::wstring& path) {
+    HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return fullPath(path);
+    std::wstring real = finalPath(handle);
+    CloseHandle(handle);
+    return real.empty() ? fullPath(path) : real;
+}
+
+bool isNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// Only another program's hold on the file is worth a quick retry; anything else is a failure.
+ReplaceOutcome refusal(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? ReplaceOutcome::busy
+                                                                             : ReplaceOutcome::failed;
+}
+
+bool isRegularFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The hash of the held file's bytes, read through the handle from its start.
+std::uint64_t heldContentHash(HANDLE handle, std::int64_t size) {
+    std::string bytes(static_cast<std::size_t>(size > 0 && size < (std::int64_t{1} << 30) ? size : 0) + 4096, '\0');
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) return 0;
+    std::size_t used = 0;
+    for (DWORD got = 1; got > 0;) {
+        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+        if (!ReadFile(handle, bytes.data() + used, static_cast<DWORD>(bytes.size() - used), &got, nullptr)) return 0;
+        used += got;
+    }
+    bytes.resize(used);
+    return contentHashOf(bytes);
+}
+
+// Renames the open file (opened with DELETE access) to a full path.
+bool renameHandle(HANDLE handle, const std::wstring& name, bool replaceExisting, DWORD flagsEx = 0) {
+    const std::size_t bytes = sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t);
     std::vector<unsigned char> buffer(bytes, 0);
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     FILE_INFO_BY_HANDLE_CLASS kind = FileRenameInfo;
@@ -83,8 +153,8 @@ bool renameHandle(HANDLE handle, const std::string& name, bool replaceExisting, 
         info->ReplaceIfExists = replaceExisting ? TRUE : FALSE;
     }
     info->RootDirectory = nullptr;
-    info->FileNameLength = static_cast<DWORD>(wideName.size() * sizeof(wchar_t));
-    std::memcpy(info->FileName, wideName.data(), info->FileNameLength);
+    info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, name.data(), info->FileNameLength);
     return SetFileInformationByHandle(handle, kind, info, static_cast<DWORD>(bytes)) != 0;
 }
 
@@ -93,91 +163,74 @@ bool deleteOnClose(HANDLE handle) {
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
-// Text mode's line ends, for bytes written past the C library.
-std::string diskBytes(std::string_view content, bool binary) {
-    std::string bytes;
-    bytes.reserve(content.size() + content.size() / 16);
-    for (char c : content) {
-        if (c == '\n' && !binary) bytes += '\r';
-        bytes += c;
-    }
-    return bytes;
-}
-
 constexpr DWORD fileRenameFlagReplaceIfExists = 0x1;
 constexpr DWORD fileRenameFlagPosixSemantics = 0x2;
 
-enum class Hold { renamable, writable, busy, gone, failed };
-
-// Opens the old file so that nobody can write it while we hold it: with DELETE access for the
-// renames where every other handle shares delete, else with write access for the in-place road.
-Hold holdAgainstWriters(const std::string& target, HANDLE& handle) {
-    handle = CreateFileA(target.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) return Hold::renamable;
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Hold::gone;
-    handle = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) return Hold::writable;
-    error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Hold::gone;
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Hold::busy : Hold::failed;
+// Nothing was there to hold: a move that replaces nothing, so a file the player made meanwhile stays.
+ReplaceOutcome moveIntoFreeName(const std::wstring& temporary, const std::wstring& target, const FileIdentity* expected) {
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (expected == nullptr ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveFileExW(temporary.c_str(), target.c_str(), flags)) return ReplaceOutcome::written;
+    const DWORD error = GetLastError();
+    DeleteFileW(temporary.c_str());
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? ReplaceOutcome::changedMeanwhile : refusal(error);
 }
 
-// The new content over the old through the held handle; nothing is buffered past the flush.
-ReplaceOutcome writeThroughHandle(HANDLE handle, std::string_view content, bool binary, const OldFile& old,
-                                  FileIdentity* written) {
-    const std::string bytes = diskBytes(content, binary);
-    DWORD done = 0;
-    LARGE_INTEGER start{};
-    bool ok = SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) &&
-              WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) && done == bytes.size() &&
-              SetEndOfFile(handle);
-    ok = stampAndFlushHandle(handle, old) && ok;
-    if (written != nullptr) *written = identityOfHandle(handle);
-    CloseHandle(handle);
-    return ok ? ReplaceOutcome::written : ReplaceOutcome::failed;
-}
-
-// Roads 1 and 2, on a handle that holds the old file with DELETE access.
-ReplaceOutcome renameOver(HANDLE held, const std::string& temporary, const std::string& target, const FileIdentity& made,
-                          FileIdentity* written) {
-    HANDLE ours = CreateFileA(temporary.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (ours != INVALID_HANDLE_VALUE) {
-        const bool swapped =
-            renameHandle(ours, namePart(target), true, fileRenameFlagReplaceIfExists | fileRenameFlagPosixSemantics);
-        CloseHandle(ours);
-        if (swapped) {
-            CloseHandle(held);
-            if (written != nullptr) *written = made;
-            return ReplaceOutcome::written;
-        }
-    }
-    const std::string aside = asideName(target);
-    if (!renameHandle(held, namePart(aside), true)) {
+// Road 2, the held file first put aside; each step undone where the next is refused.
+ReplaceOutcome renameAside(HANDLE held, const std::wstring& temporary, const std::wstring& target,
+                           const std::wstring& aside) {
+    if (!renameHandle(held, aside, false)) {
+        // A file or folder already has that name, say: ours to report, never to replace.
+        const DWORD error = GetLastError();
         CloseHandle(held);
-        DeleteFileA(temporary.c_str());
-        return ReplaceOutcome::busy;
+        DeleteFileW(temporary.c_str());
+        return refusal(error);
     }
-    if (MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
         deleteOnClose(held);
         CloseHandle(held);
-        if (written != nullptr) *written = made;
         return ReplaceOutcome::written;
     }
     const DWORD error = GetLastError();
-    DeleteFileA(temporary.c_str());
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
         // The player saved a new file into the gap: theirs is the newest, the old one goes.
+        DeleteFileW(temporary.c_str());
         deleteOnClose(held);
         CloseHandle(held);
         return ReplaceOutcome::changedMeanwhile;
     }
-    renameHandle(held, namePart(target), false);  // the old file back where it was
+    // The old file back first: until then the temporary beside it marks the gap for a restore.
+    renameHandle(held, target, false);
     CloseHandle(held);
-    return ReplaceOutcome::failed;
+    DeleteFileW(temporary.c_str());
+    return refusal(error);
+}
+
+// Roads 1 and 2, on a handle that holds the old file with DELETE access.
+ReplaceOutcome renameOver(HANDLE held, const std::wstring& temporary, const std::wstring& target,
+                          const std::wstring& aside) {
+    HANDLE mine = CreateFileW(temporary.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (mine != INVALID_HANDLE_VALUE) {
+        const bool swapped =
+            renameHandle(mine, target, true, fileRenameFlagReplaceIfExists | fileRenameFlagPosixSemantics);
+        CloseHandle(mine);
+        if (swapped) {
+            CloseHandle(held);
+            return ReplaceOutcome::written;
+        }
+    }
+    return renameAside(held, temporary, target, aside);
+}
+
+// A symbolic link's own attributes are not its target's: where the path is one (rare), the poll
+// opens it, following the link, so that it sees the file the loader reads.
+bool queryThroughLink(const char* path, FileIdentity& identity) {
+    HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    identity = identityOfHandle(handle);
+    CloseHandle(handle);
+    return identity.exists;
 }
 
 }  // namespace
@@ -188,87 +241,103 @@ bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept {
     identity = FileIdentity{};
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return queryThroughLink(path, identity);
     identity.exists = true;
     identity.writeTime = fileTimeTicks(data.ftLastWriteTime);
     identity.size = static_cast<std::int64_t>((std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
     return true;  // no file index from a path query: sameFile compares it only where both have one
 }
 
-OldFile inspectOldFile(const std::string& target) {
-    // A path query: an open costs half a millisecond under Wine, and the check that counts, file
-    // index included, is made later through the handle that holds the file.
-    OldFile old;
-    queryFileIdentity(target.c_str(), old.identity);
-    return old;
+void takeTextMode(std::string& bytes) {
+    // As the C runtime's text mode reads: CR LF becomes LF, a lone CR stays, Ctrl-Z ends the text.
+    std::size_t kept = 0;
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        const char c = bytes[at];
+        if (c == '\x1A') break;
+        if (c == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n') continue;
+        bytes[kept++] = c;
+    }
+    bytes.resize(kept);
 }
 
-bool mayReplace(const std::string& target, const OldFile& old) {
-    if (!old.identity.exists) return true;
-    const DWORD attributes = GetFileAttributesA(target.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
+std::string diskBytes(std::string_view content, bool binary) {
+    std::string bytes;
+    bytes.reserve(content.size() + content.size() / 16);
+    for (char c : content) {
+        if (c == '\n' && !binary) bytes += '\r';
+        bytes += c;
+    }
+    return bytes;
+}
+
+std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old) {
+    const std::wstring name = widen(path, CP_ACP);
+    HANDLE held = CreateFileW(name.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (!isNotFound(error)) return refusal(error);
+        // Deleted since the caller looked: the player's doing, not ours to undo.
+        if (expected != nullptr && expected->exists) return ReplaceOutcome::changedMeanwhile;
+        old.target = utf8(fullPath(name));
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(held, &info) != 0;
+    if (known) old.identity = identityOfInfo(info);
+    // The content too, where the caller read it: a save of the same size within one tick of a
+    // coarse clock shows nowhere else. Nobody can write the file while we hold it.
+    if (known && expected != nullptr && expected->contentHash != 0)
+        old.identity.contentHash = heldContentHash(held, old.identity.size);
+    const std::wstring real = finalPath(held);
+    old.target = utf8(real.empty() ? fullPath(name) : real);
+    std::optional<ReplaceOutcome> refused;
+    // A rename must not replace what the user or the system made read-only.
+    if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) refused = ReplaceOutcome::failed;
+    else if (expected != nullptr && !sameFile(old.identity, *expected)) refused = ReplaceOutcome::changedMeanwhile;
+    if (refused) CloseHandle(held);
+    else old.held = held;
+    return refused;
+}
+
+std::FILE* openTemporary(OldFile& old) {
+    std::FILE* file = _wfopen(ours(temporaryPath(old.target)).c_str(), L"wb");
+    old.temporaryMade = file != nullptr;
+    return file;
 }
 
 void takePermissions(std::FILE*, const OldFile&) {}
 
 bool stampAndFlush(std::FILE* temporary, const OldFile& old) { return stampAndFlushHandle(handleOf(temporary), old); }
 
-ReplaceOutcome putInPlace(const std::string& temporary, const std::string& target, std::string_view content,
-                          bool binary, const OldFile& old, const FileIdentity* expected, const FileIdentity& made,
-                          FileIdentity* written) {
-    HANDLE held = INVALID_HANDLE_VALUE;
-    const Hold hold = old.identity.exists ? holdAgainstWriters(target, held) : Hold::gone;
-    if (hold == Hold::gone && expected != nullptr && expected->exists) {
-        DeleteFileA(temporary.c_str());  // deleted meanwhile: the player's doing, not ours to undo
-        return ReplaceOutcome::changedMeanwhile;
-    }
-    if (hold == Hold::gone) {
-        // Nothing to hold: a move that replaces nothing, so a file the player made meanwhile stays.
-        const DWORD flags = MOVEFILE_WRITE_THROUGH | (expected == nullptr ? MOVEFILE_REPLACE_EXISTING : 0);
-        if (MoveFileExA(temporary.c_str(), target.c_str(), flags)) {
-            if (written != nullptr) *written = made;
-            return ReplaceOutcome::written;
-        }
-        const DWORD error = GetLastError();
-        DeleteFileA(temporary.c_str());
-        return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? ReplaceOutcome::changedMeanwhile
-                                                                          : ReplaceOutcome::failed;
-    }
-    if (hold == Hold::busy || hold == Hold::failed) {
-        DeleteFileA(temporary.c_str());
-        return hold == Hold::busy ? ReplaceOutcome::busy : ReplaceOutcome::failed;
-    }
-    // From here to the replace, nobody else can write the file: this check is final.
-    if (expected != nullptr && !sameFile(identityOfHandle(held), *expected)) {
-        CloseHandle(held);
-        DeleteFileA(temporary.c_str());
-        return ReplaceOutcome::changedMeanwhile;
-    }
-    if (hold == Hold::renamable) return renameOver(held, temporary, target, made, written);
-    DeleteFileA(temporary.c_str());
-    return writeThroughHandle(held, content, binary, old, written);
+void abandonReplace(OldFile& old) {
+    if (old.temporaryMade) DeleteFileW(ours(temporaryPath(old.target)).c_str());
+    if (old.held != nullptr) CloseHandle(static_cast<HANDLE>(old.held));
+    old.held = nullptr;
 }
 
-ReplaceOutcome rewriteInPlace(const std::string& target, std::string_view content, bool binary, const OldFile& old,
-                              const FileIdentity* expected, FileIdentity* written) {
-    // Expected absent: only a new file; expected there: only that file; no expectation: either.
-    const DWORD disposition = expected == nullptr ? OPEN_ALWAYS : expected->exists ? OPEN_EXISTING : CREATE_NEW;
-    HANDLE held = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (held == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_EXISTS || error == ERROR_FILE_NOT_FOUND) return ReplaceOutcome::changedMeanwhile;
-        return error == ERROR_SHARING_VIOLATION ? ReplaceOutcome::busy : ReplaceOutcome::failed;
-    }
-    if (expected != nullptr && expected->exists && !sameFile(identityOfHandle(held), *expected)) {
-        CloseHandle(held);
-        return ReplaceOutcome::changedMeanwhile;
-    }
-    return writeThroughHandle(held, content, binary, old, written);
+ReplaceOutcome putInPlace(OldFile& old, const FileIdentity* expected, const FileIdentity& made, FileIdentity* written) {
+    const std::wstring target = ours(old.target), temporary = ours(temporaryPath(old.target));
+    HANDLE held = static_cast<HANDLE>(old.held);
+    old.held = nullptr;
+    // The check under the hold was made when the file was taken: nobody has written it since.
+    const ReplaceOutcome outcome = held == nullptr ? moveIntoFreeName(temporary, target, expected)
+                                                   : renameOver(held, temporary, target, ours(asidePath(old.target)));
+    if (outcome == ReplaceOutcome::written && written != nullptr) *written = made;
+    return outcome;
 }
 
-bool restoreInterruptedReplace(const std::string& path) {
-    const std::string aside = asideName(path);
-    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
-    if (GetFileAttributesA(aside.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-    return MoveFileExA(aside.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+Recovery recoverInterruptedReplace(const std::string& path) {
+    const std::wstring target = realPath(widen(path, CP_ACP));
+    const std::wstring aside = ours(asidePath(utf8(target))), temporary = ours(temporaryPath(utf8(target)));
+    Recovery recovery = Recovery::nothing;
+    if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES && isRegularFile(aside) && isRegularFile(temporary)) {
+        // Both left beside a missing file: a replace cut off between its renames. The old file
+        // goes back; should that fail, both stay for the next start to try again.
+        if (!MoveFileExW(aside.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return Recovery::failed;
+        recovery = Recovery::restored;
+    }
+    if (isRegularFile(temporary)) DeleteFileW(temporary.c_str());
+    if (isRegularFile(aside)) DeleteFileW(aside.c_str());
+    return recovery;
 }

@@ -11,6 +11,28 @@ namespace {
 constexpr const char* backupFailed =
     "[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written.";
 
+// The default file, only over the file expected when there is an expectation.
+ReplaceOutcome writeDefaultsFile(const FileIdentity* expected, FileIdentity* written) {
+    const std::string text = canonicalSettingsText(defaultIntervals(), weatherCatalogue, defaultStartIndex);
+    if (expected != nullptr) return replaceFileContentIf(settingsPath, text, false, *expected, written);
+    return replaceFileContent(settingsPath, text, false) ? ReplaceOutcome::written : ReplaceOutcome::failed;
+}
+
+bool logDefaults(ReplaceOutcome outcome) {
+    switch (outcome) {
+        case ReplaceOutcome::written: writeLog("[Nubilo] Default Weather.ini written."); return true;
+        case ReplaceOutcome::changedMeanwhile: return false;  // the player's save: the poll reloads it
+        case ReplaceOutcome::busy:  // held by another program: as good as refused
+        case ReplaceOutcome::failed: break;
+    }
+    writeLog("[Nubilo] ERROR: Could not write default Weather.ini");
+    return false;
+}
+
+bool writeDefaults(const FileIdentity* expected, FileIdentity* written) {
+    return logDefaults(writeDefaultsFile(expected, written));
+}
+
 // A file that is there but gives nothing usable is the user's work: keep a copy before the
 // defaults go over it, and leave it alone when no copy can be made. Both writes happen only while
 // the file is still the one judged unusable; a backup the player changed meanwhile is kept too.
@@ -29,52 +51,34 @@ void backUpThenWriteDefaults(const FileIdentity& judged, SettingsLoad& load) {
         writeLog(backupFailed);
         return;
     }
-    writeLog("[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.");
-    load.wroteDefaults = writeDefaultSettingsIf(judged, &load.written);
+    const ReplaceOutcome defaults = writeDefaultsFile(&judged, &load.written);
+    load.wroteDefaults = defaults == ReplaceOutcome::written;
     FileIdentity now;
     queryFileIdentity(settingsPath.c_str(), now);
+    bool backupStands = true;
     if (!load.wroteDefaults && !sameFile(now, judged) && earlierRead.opened && !earlierRead.readError &&
         sameFile(earlierRead.identity, backupBefore))
         // The player saved meanwhile: the unusable file is theirs to replace, the earlier backup stays.
-        replaceFileContentIf(settingsBackupPath, earlier, true, backup);
+        backupStands = replaceFileContentIf(settingsBackupPath, earlier, true, backup) != ReplaceOutcome::written;
+    // Said only while true: a backup taken back again is no news for the player.
+    if (backupStands) writeLog("[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.");
+    logDefaults(defaults);
 }
 
 }  // namespace
 
 FileRead readSettingsFile(const std::string& path, std::string& text, SettingsEncoding* encoding) {
-    FileRead read = readWholeFile(path, text, false);
+    // The bytes as they are on disk: a UTF-16 file's code units must not meet text mode's
+    // handling of CR LF and Ctrl-Z, which would split them wherever they fall.
+    FileRead read = readWholeFile(path, text, true);
     const SettingsEncoding found = detectEncoding(text);
     if (encoding != nullptr) *encoding = found;
-    if (!read.opened || (found != SettingsEncoding::utf16LittleEndian && found != SettingsEncoding::utf16BigEndian))
-        return read;
-#ifdef _WIN32
-    // Text mode turns the bytes 0D 0A into one and stops at 1A wherever they fall in a code
-    // unit: read such a file again as it is on disk.
-    read = readWholeFile(path, text, true);
-#endif
-    text = decodeSettingsBytes(text);
+    if (found == SettingsEncoding::utf16LittleEndian || found == SettingsEncoding::utf16BigEndian)
+        text = decodeSettingsBytes(text);
+    else
+        takeTextMode(text);
     return read;
 }
-
-namespace {
-
-// The default file, only over the file expected when there is an expectation.
-bool writeDefaults(const FileIdentity* expected, FileIdentity* written) {
-    const std::string text = canonicalSettingsText(defaultIntervals(), weatherCatalogue, defaultStartIndex);
-    const ReplaceOutcome outcome = expected != nullptr ? replaceFileContentIf(settingsPath, text, false, *expected, written)
-                                   : replaceFileContent(settingsPath, text, false) ? ReplaceOutcome::written
-                                                                                    : ReplaceOutcome::failed;
-    switch (outcome) {
-        case ReplaceOutcome::written: writeLog("[Nubilo] Default Weather.ini written."); return true;
-        case ReplaceOutcome::changedMeanwhile: return false;
-        case ReplaceOutcome::busy:  // held by another program: as good as refused
-        case ReplaceOutcome::failed: break;
-    }
-    writeLog("[Nubilo] ERROR: Could not write default Weather.ini");
-    return false;
-}
-
-}  // namespace
 
 bool writeDefaultSettingsIf(const FileIdentity& expected, FileIdentity* written) { return writeDefaults(&expected, written); }
 
@@ -84,9 +88,7 @@ IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& ma
                          SettingsLoad& load) {
     load = SettingsLoad{};
     std::string text;
-    FileRead file = readSettingsFile(settingsPath, text);
-    // A replace cut off by a crash may have left the player's file aside: take it back first.
-    if (file.notFound && restoreInterruptedReplace(settingsPath)) file = readSettingsFile(settingsPath, text);
+    const FileRead file = readSettingsFile(settingsPath, text);
     load.read = file.identity;
     if (!file.opened) {
         writeLog("[Nubilo] Weather.ini not found, using defaults.");
