@@ -25,6 +25,8 @@ namespace {
 std::atomic<long> allocations{0};
 std::atomic<long> opens{0};
 std::atomic<long> queries{0};
+std::atomic<long> settingsOpens{0};  // of Nubilo.ini and the names beside it
+bool failAllocations = false;        // operator new throws, as when memory runs out
 std::function<void(const char* path, const char* mode)> beforeOpen;
 std::function<void()> beforeSleep;
 struct timespec fixedRealTime {};  // what the wall clock says while set; {0, 0}: the real time
@@ -38,6 +40,7 @@ Fn real(const char* name) {
 // Every heap allocation of the program passes here.
 void* operator new(std::size_t size) {
     ++allocations;
+    if (failAllocations) throw std::bad_alloc();
     if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
     throw std::bad_alloc();
 }
@@ -48,6 +51,7 @@ void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 extern "C" {
 FILE* fopen(const char* path, const char* mode) {
     ++opens;
+    if (std::strncmp(path, "Nubilo.ini", 10) == 0) ++settingsOpens;
     if (beforeOpen) beforeOpen(path, mode);
     static auto next = real<FILE* (*)(const char*, const char*)>("fopen");
     return next(path, mode);
@@ -269,10 +273,11 @@ TEST_F(PlayerSave, ASaveBeforeTheBackupOfAnUnusableFileKeepsTheSaveAndTheEarlier
         writeFile("Nubilo.ini.bak", "Set Rain Time = 11*\n; my backup of last week\n");
         writeFile("Nubilo.ini", "nothing usable here\n");
         const std::string save = "Set Snow Time = 8*\n";
-        int opens = 0;
+        int opens = 0, reads = 0;
         beforeOpen = [&](const char* path, const char* mode) {
-            // The loader reads the file once ("r") to judge it; the backup reads it again ("rb").
-            const bool backupRead = std::strcmp(moment, "Nubilo.ini") == 0 && std::strcmp(mode, "rb") == 0;
+            // The loader reads the file once to judge it; the backup reads it again.
+            const bool backupRead = std::strcmp(moment, "Nubilo.ini") == 0 && std::strcmp(path, moment) == 0 &&
+                                    std::strcmp(mode, "rb") == 0 && ++reads == 2;
             const bool backupWrite = std::strcmp(moment, "Nubilo.ini.bak.nubilo-tmp") == 0 && mode[0] == 'w';
             if (std::strcmp(path, moment) == 0 && (backupRead || backupWrite) && ++opens == 1) {
                 writeFile("Nubilo.ini", save);
@@ -286,8 +291,66 @@ TEST_F(PlayerSave, ASaveBeforeTheBackupOfAnUnusableFileKeepsTheSaveAndTheEarlier
         EXPECT_EQ(readFile("Nubilo.ini.bak"), "Set Rain Time = 11*\n; my backup of last week\n");
         const std::vector<std::string> messages = logMessages();
         EXPECT_EQ(std::count(messages.begin(), messages.end(), "[Nubilo] Default Weather.ini written."), 0);
+        // The backup taken back is not announced as made.
+        EXPECT_EQ(std::count(messages.begin(), messages.end(),
+                             "[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults."),
+                  0);
         EXPECT_EQ(appliedWeathers(messages).back(), "Snow");
         EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.nubilo-tmp"));
         EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.bak.nubilo-tmp"));
     }
+}
+
+using StarStepWork = ScratchTest;
+
+TEST_F(StarStepWork, NoRoadOpensTheSettingsFileOnTheFibre) {
+    // The star road, and the default road that writes a lone "*" of a comment onto the weather
+    // showing: the due pass starts the work, the take pass writes its lines; neither opens the file.
+    struct Case {
+        std::string file;
+        std::vector<std::string> taken;  // the take pass's lines
+    };
+    const Case cases[] = {{defaultSettingsText(), {"[Nubilo] Weather.ini updated. New star: Snow"}},
+                          {"; *\nSet Fog Time = 10\n", {"default is used", "[Nubilo] Weather.ini updated. New star: Clear",
+                                                        "[Nubilo] Applied weather: Clear"}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        substituteReset();
+        writeFile("Nubilo.ini", c.file);
+        startPlugin(1);
+        substituteHost.holdJobs = true;
+        const std::size_t logged = logMessages().size();
+        const long before = settingsOpens;
+        runFor(1800, 1);
+        EXPECT_EQ(settingsOpens - before, 0);
+        ASSERT_NE(substituteHost.heldJob, nullptr);
+        substituteFinishHeldJob();
+        EXPECT_GE(settingsOpens - before, 3);  // lookup, validation, temporary: all on the job
+        const long afterJob = settingsOpens;
+        runFor(0, 1);
+        EXPECT_EQ(settingsOpens - afterJob, 0);
+        const std::vector<std::string> messages = logMessages();
+        EXPECT_EQ(std::vector<std::string>(messages.begin() + static_cast<long>(logged), messages.end()), c.taken);
+    }
+}
+
+TEST_F(StarStepWork, AnExceptionInTheWorkIsTheStepsFailureAndTheCycleGoesOn) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    substituteHost.holdJobs = true;
+    runFor(1800, 1);
+    ASSERT_NE(substituteHost.heldJob, nullptr);
+    failAllocations = true;  // the work's first allocation throws
+    substituteFinishHeldJob();
+    failAllocations = false;
+    runFor(0, 1);
+    EXPECT_EQ(logMessages().back(), "[Nubilo] ERROR: Could not update Weather.ini with new star.");
+    EXPECT_EQ(readFile("Nubilo.ini"), defaultSettingsText());
+    EXPECT_EQ(cycleState.currentPosition, 5);
+    // Not due again before Clear's next 30 minutes; then the step works as ever.
+    runFor(1799, 1);
+    EXPECT_EQ(substituteHost.heldJob, nullptr);
+    substituteHost.holdJobs = false;
+    runFor(1, 2);
+    EXPECT_EQ(appliedWeathers(logMessages()).back(), "Snow");
 }

@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "cycle/cycleState.h"
+#include "settings/fileAccess.h"
 #include "substitute/substituteHost.h"
 #include "testSupport.h"
 #include "weather/applyWeather.h"
@@ -359,4 +360,25 @@ TEST_F(MainLoop, AUtf16FileIsReadAndTheStarRewrittenInAscii) {
     EXPECT_EQ(logMessages(),
               (std::vector<std::string>{"[Nubilo] Nubilo.ASI started. Adjusting Weather...", "[Nubilo] single index at 5.",
                                         "[Nubilo] Applied weather: Clear", newStar("Snow")}));
+}
+
+TEST_F(MainLoop, AFailedRewriteLeavesNothingForALaterStepToReport) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    fs::create_directory(temporaryPath("Nubilo.ini"));  // no temporary can be made: the rewrite fails
+    runFor(1800, 1);
+    EXPECT_EQ(logMessages().back(), "[Nubilo] ERROR: Could not update Weather.ini with new star.");
+    EXPECT_EQ(readFile("Nubilo.ini"), defaultSettingsText());
+    fs::remove(temporaryPath("Nubilo.ini"));
+
+    // Stuck files the step refuses to rewrite: each due step says only its own lines.
+    writeFile("Nubilo.ini", "Set Rain Time = 30\n; *\n; *\n");
+    runFor(0, 1);  // reload: no starred setting line, two stars: the default road, validation refuses
+    for (int step = 0; step < 2; ++step) {
+        const std::size_t before = logMessages().size();
+        runFor(1800, 1);
+        const std::vector<std::string> messages = logMessages();
+        EXPECT_EQ(std::vector<std::string>(messages.begin() + static_cast<long>(before), messages.end()),
+                  (std::vector<std::string>{"default is used", "[Nubilo] Applied weather: Clear"}));
+    }
 }
