@@ -233,7 +233,14 @@ bool runRace(const fs::path& self, const fs::path& plugin, const RaceConfig& con
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION editor{};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &editor)) {
+    // A loaded machine can refuse a start for a moment (Wine has said 1359, an internal error):
+    // that is the machine, not the plug-in, so the start is tried again.
+    bool started = false;
+    for (int attempt = 0; attempt < 10 && !started; ++attempt) {
+        started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &editor);
+        if (!started) Sleep(200u << (attempt < 4 ? attempt : 4));
+    }
+    if (!started) {
         std::printf("cannot start the editor (error %lu)\n", GetLastError());
         return false;
     }
@@ -282,32 +289,49 @@ Spread spreadOf(std::vector<double> micros) {
     return {micros[n / 2], micros[std::min(n - 1, n * 99 / 100)], micros[n - 1]};
 }
 
+// Lines in the log so far.
+long logLines() {
+    const std::string log = readBack("Weather.txt");
+    return static_cast<long>(std::count(log.begin(), log.end(), '\n'));
+}
+
+// Waits (at most 5 s) until the settings file no longer holds `before`: the plug-in's thread has
+// put its new file in place; then a moment for the thread to mark its work done.
+void awaitRewrite(const std::string& before) {
+    for (int wait = 0; wait < 500 && readBack("Nubilo.ini") == before; ++wait) Sleep(10);
+    Sleep(20);
+}
+
 // The passes of one advance of the star, each timed alone: the pass that finds the interval up
 // (it starts the file work on the plug-in's thread), the pass that takes the finished work's
-// result, the pass that reloads the new file; and an idle pass.
-void timePasses(const fs::path& plugin, int rounds) {
+// result, the pass that reloads the new file; and an idle pass. Each round must show its work --
+// one line for the take, two for the reload, none for the idle pass -- or the times name nothing.
+bool timePasses(const fs::path& plugin, int rounds) {
     const fs::path folder = fs::current_path() / "timing-game-folder";
     std::error_code ignored;
     fs::remove_all(folder, ignored);
     fs::create_directories(folder);
     fs::current_path(folder);
     HMODULE module = startPlugin(plugin);
-    if (module == nullptr) return;
+    if (module == nullptr) return false;
     substituteRunPasses(2);  // start-up writes the default file; then an idle pass
     const double perMicro = ticksPerMicro();
     std::vector<double> due, take, reload, idle;
-    const auto timed = [&](std::vector<double>& samples) {
+    const auto timed = [&](std::vector<double>& samples, long lines) {
+        const long before = logLines();
         const long long start = nowTicks();
         substituteRunPasses(1);
         samples.push_back(static_cast<double>(nowTicks() - start) / perMicro);
+        return logLines() - before == lines;
     };
+    int idleRounds = 0;
     for (int round = 0; round < rounds; ++round) {
+        const std::string before = readBack("Nubilo.ini");
         host.clock += 1800;
-        timed(due);
-        Sleep(20);  // a frame or so: the thread's work is done by then
-        timed(take);
-        timed(reload);
-        timed(idle);
+        bool worked = timed(due, 0);
+        awaitRewrite(before);
+        worked = timed(take, 1) && timed(reload, 2) && timed(idle, 0) && worked;
+        if (!worked) ++idleRounds;
     }
     unloadPlugin(module, plugin);
     for (auto [name, samples] : {std::pair{"interval-up pass", &due}, {"take pass       ", &take},
@@ -316,8 +340,10 @@ void timePasses(const fs::path& plugin, int rounds) {
         std::printf("%s (%d rounds): median %8.1f us, p99 %8.1f us, max %8.1f us\n", name, rounds, spread.median,
                     spread.p99, spread.max);
     }
+    if (idleRounds > 0) std::printf("  target missed: %d rounds did not do the work their passes name\n", idleRounds);
     fs::current_path(folder.parent_path());
     fs::remove_all(folder, ignored);
+    return idleRounds == 0;
 }
 
 // The replace under Windows' own rules, road by road; the file index tells a rename from a
@@ -348,22 +374,22 @@ int checkReplaceRoads() {
     seen = identity();
     HANDLE reader = CreateFileA("a.ini", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    expect(replaceFileContentIf("a.ini", "in place\n", false, seen, &written) == ReplaceOutcome::written,
-           "a file read without delete sharing");
+    expect(replaceFileContentIf("a.ini", "in place\n", false, seen, &written) == ReplaceOutcome::busy,
+           "a file read without delete sharing is busy");
     CloseHandle(reader);
-    expect(written.fileId == seen.fileId && readBack("a.ini") == "in place\r\n", "it is rewritten in place");
+    expect(readBack("a.ini") == "new\r\n" && !fs::exists(temporaryPath("a.ini")), "it is left as it was, never rewritten in place");
     seen = identity();
     HANDLE writer = CreateFileA("a.ini", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     expect(replaceFileContentIf("a.ini", "x\n", false, seen) == ReplaceOutcome::busy, "a file open for writing is busy");
     CloseHandle(writer);
-    expect(readBack("a.ini") == "in place\r\n" && !fs::exists("a.ini.tmp"), "a busy file is left as it was");
+    expect(readBack("a.ini") == "new\r\n" && !fs::exists(temporaryPath("a.ini")), "a busy file is left as it was");
     fs::remove("a.ini");
     expect(replaceFileContentIf("a.ini", "x\n", false, seen) == ReplaceOutcome::changedMeanwhile && !fs::exists("a.ini"),
            "a file deleted meanwhile stays deleted");
     fs::current_path(folder.parent_path());
     fs::remove_all(folder, ignored);
-    std::printf("replace roads: %s\n", failures == 0 ? "rename, in place, busy and stale checks as expected" : "FAILED");
+    std::printf("replace roads: %s\n", failures == 0 ? "rename, busy and stale checks as expected" : "FAILED");
     return failures;
 }
 
@@ -392,7 +418,7 @@ int main(int argc, char** argv) {
                     ++configs;
                     if (!runRace(self, plugin, {rewrite, cadence, writes, shareWrite}, saves, seconds)) ++missed;
                 }
-    timePasses(plugin, static_cast<int>(envNumber("NUBILO_TIMING_ROUNDS", 200)));
+    if (!timePasses(plugin, static_cast<int>(envNumber("NUBILO_TIMING_ROUNDS", 200)))) ++missed;
     std::printf("%d configurations, %d missed their target\n", configs, missed);
     return missed == 0 ? 0 : 1;
 }
