@@ -382,3 +382,19 @@ TEST_F(MainLoop, AFailedRewriteLeavesNothingForALaterStepToReport) {
                   (std::vector<std::string>{"default is used", "[Nubilo] Applied weather: Clear"}));
     }
 }
+
+TEST_F(MainLoop, StartRemovesWhatAnInterruptedWriteLeftAndNoFileOfAnotherName) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    writeFile(temporaryPath("Nubilo.ini"), "half a temporary");
+    writeFile(temporaryPath("Nubilo.ini.bak"), "half a backup");
+    fs::create_directory(asidePath("Nubilo.ini"));  // not a file of ours: left alone
+    const std::string mine = "the player's own\n";
+    for (const char* name : {"Nubilo.ini.old", "Nubilo.ini.tmp", "Nubilo.ini.bak"}) writeFile(name, mine);
+    startPlugin(1);
+    EXPECT_FALSE(fs::exists(temporaryPath("Nubilo.ini")));
+    EXPECT_FALSE(fs::exists(temporaryPath("Nubilo.ini.bak")));
+    EXPECT_TRUE(fs::is_directory(asidePath("Nubilo.ini")));
+    for (const char* name : {"Nubilo.ini.old", "Nubilo.ini.tmp", "Nubilo.ini.bak"}) EXPECT_EQ(readFile(name), mine) << name;
+    EXPECT_EQ(logMessages().size(), 3u);
+    EXPECT_EQ(readFile("Nubilo.ini"), defaultSettingsText());
+}

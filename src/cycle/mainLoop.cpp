@@ -41,13 +41,11 @@ namespace {
 
 // A crash in the middle of a rewrite (the game killed, a power cut) may have left the old file
 // aside and our temporary beside it: the player's file goes back before it is loaded.
-void recoverSettingsFile() {
-    switch (recoverInterruptedReplace(settingsPath)) {
+void recoverFile(const std::string& path, const std::string& name) {
+    switch (recoverInterruptedReplace(path)) {
         case Recovery::nothing: break;
-        case Recovery::restored: writeLog("[Nubilo] Weather.ini restored after an interrupted rewrite."); break;
-        case Recovery::failed:
-            writeLog("[Nubilo] ERROR: Could not restore Weather.ini from " + asidePath(settingsPath) + ".");
-            break;
+        case Recovery::restored: writeLog("[Nubilo] " + name + " restored after an interrupted rewrite."); break;
+        case Recovery::failed: writeLog("[Nubilo] ERROR: Could not restore " + name + " from " + asidePath(path) + "."); break;
     }
 }
 
@@ -86,7 +84,8 @@ void startCycle() noexcept {
     try {
         clearLog();
         writeLog("[Nubilo] Nubilo.ASI started. Adjusting Weather...");
-        recoverSettingsFile();
+        recoverFile(settingsPath, "Weather.ini");
+        recoverFile(settingsBackupPath, settingsBackupPath);
         const SettingsLoad load = adoptSettings(UnusableFile::replace);
         // The file as the loader read it (or as its own default write left it): a save that
         // lands after the read is then a change for the first pass.
