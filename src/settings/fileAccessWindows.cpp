@@ -198,10 +198,11 @@ ReplaceOutcome renameAside(HANDLE held, const std::wstring& temporary, const std
         CloseHandle(held);
         return ReplaceOutcome::changedMeanwhile;
     }
-    // The old file back first: until then the temporary beside it marks the gap for a restore.
-    renameHandle(held, target, false);
+    // The old file back first: until then the temporary beside it marks the gap for a restore,
+    // so should the way back be refused too, both stay for the next start to put right.
+    const bool back = renameHandle(held, target, false);
     CloseHandle(held);
-    DeleteFileW(temporary.c_str());
+    if (back) DeleteFileW(temporary.c_str());
     return refusal(error);
 }
 
