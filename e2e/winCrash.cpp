@@ -1,0 +1,468 @@
+// A game killed at any moment of the shipped Nubilo.asi's rewrite of Nubilo.ini loses nothing. This
+// program starts itself again as "child", which loads the plug-in and runs passes two days apart,
+// so the star is rewritten every other pass on the plug-in's thread. Step kills: the child ends
+// itself as the K-th file call the plug-in makes from the due pass on returns, K = 1, 2, ... until
+// a rewrite finishes: on road 2 (the POSIX rename refused), on road 1 as the system gives it, and
+// with a reader holding the file without sharing deletion (nothing may be written then). Random
+// kills: the parent kills the child after a random pause, one round in four with that reader.
+// After each kill Nubilo.ini is the player's bytes or a canonical text, or absent with the plug-in's
+// aside file whole, and the player's own files are untouched; at the next start (the plug-in loaded
+// here) it holds the player's minutes and nothing is left over. NUBILO_WIN_CRASH_SECONDS: the random
+// kills' time (120). NUBILO_CRASH_NO_RESTORE=1: the next start cannot move the aside file back;
+// the losses are counted, and there must be some.
+//
+// Index: the player's files; the child (counted file imports, runChild); the parent (children,
+// the checks after a kill and after the next start); step kills, random kills, main.
+#include <io.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "e2e/importHooks.h"
+#include "e2e/winSupport.h"
+#include "settings/catalogue.h"
+#include "settings/settingsText.h"
+#include "substitute/substituteHost.h"
+#include "tests/raceSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The plug-in's own names beside the file it replaces: its temporary, and the old file put aside
+// between the two renames of a replace.
+constexpr const char* pluginTemporarySuffix = ".nubilo-tmp";
+constexpr const char* pluginAsideSuffix = ".nubilo-old";
+
+const std::string settingsName = "Nubilo.ini";
+const std::string temporaryName = settingsName + pluginTemporarySuffix;
+const std::string asideName = settingsName + pluginAsideSuffix;
+// Names a player may well give copies of their own; none of them the plug-in's to touch.
+const char* const playerFiles[] = {"Nubilo.ini.old", "Nubilo.ini.tmp", "Nubilo.ini.bak"};
+
+constexpr DWORD randomKillCode = 9;
+constexpr DWORD stepKillCode = 99;
+constexpr long maxSteps = 400;
+
+SubstituteHost& host = substituteState();
+
+std::string withCrLf(const std::string& text) {
+    std::string crlf;
+    for (char c : text) crlf.append(c == '\n' ? "\r\n" : std::string(1, c));
+    return crlf;
+}
+
+// The player's minutes, none of them the default 30; the star on Fog.
+const std::int32_t playerMinutes[] = {12, 7, 45, 3, 20, 90, 14, 25, 60, 5};
+
+IntervalMap playerIntervals() {
+    IntervalMap intervals;
+    for (std::size_t i = 0; i < weatherCatalogue.size(); ++i) intervals[weatherCatalogue[i].displayName] = playerMinutes[i];
+    return intervals;
+}
+
+// Not the plug-in's layout: comments, blank lines, a section of the player's own, and longer than
+// any text the plug-in writes, so that a rewrite cut short in place shows.
+std::string playerText() {
+    return withCrLf(
+        "; Nubilo settings, tuned by hand for long rides on horseback.\n"
+        "; Short storms, long clear skies; keep a copy before editing this file.\n"
+        "; The mark after a number says where the cycle stands; the plug-in moves it.\n\n[Settings]\n"
+        "Set Rain Time = 12 ; a short shower\nSet Thunder Time = 7\n\n"
+        "Set Cloudy Time = 45 ; overcast afternoons\nSet Dust Storms Time = 3\nSet Fog Time = 20*\n"
+        "Set Clear Time = 90 ; the long one\nSet Snow Time = 14\nSet Wind Time = 25\nSet Snowlight Time = 60\n"
+        "Set Blizzard Time = 5 ; brief, thankfully\n\n[Notes]\n"
+        "Written by a player, not by the plug-in: every line of it matters to them.\n"
+        "Favourite = Snowlight at dawn, then Fog over the river\n");
+}
+
+std::string playerFileBytes(const char* name) {
+    return std::string("Kept by the player as ") + name + "\r\nnot the plug-in's to touch.\r\n";
+}
+
+// What a whole Nubilo.ini holds: the player's text, or the plug-in's with their minutes, any star.
+std::set<std::string> wholeTexts() {
+    std::set<std::string> texts{playerText()};
+    for (std::int32_t star = 0; star < static_cast<std::int32_t>(weatherCatalogue.size()); ++star)
+        texts.insert(withCrLf(canonicalSettingsText(playerIntervals(), weatherCatalogue, star)));
+    return texts;
+}
+
+bool readBytes(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return static_cast<bool>(in);
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+void prepareFolder() {
+    std::error_code ignored;
+    for (const fs::directory_entry& entry : fs::directory_iterator(fs::current_path(), ignored))
+        fs::remove_all(entry.path(), ignored);
+    writeBytes(settingsName, playerText());
+    for (const char* name : playerFiles) writeBytes(name, playerFileBytes(name));
+}
+
+// The child. Every file call the plug-in makes is counted from the due pass on, and the K-th
+// ends the process as it returns.
+std::atomic<bool> counting{false}, jobEnded{false};
+std::atomic<long> fileCalls{0};
+long killAtCall = 0;               // 0: never (random kills)
+bool refuseRenameEx = false;       // road 2: FileRenameInfoEx refused, as FAT32 or older Windows do
+std::atomic<int> renameExSeen{0};  // 0 not tried, 1 taken, 2 refused
+std::atomic<DWORD> renameExError{0};
+const char* callNames[256];
+
+void afterFileCall(const char* name) {
+    if (!counting.load()) return;
+    const long call = ++fileCalls;
+    if (call < 256) callNames[call] = name;
+    if (call == killAtCall) TerminateProcess(GetCurrentProcess(), stepKillCode);
+}
+
+BOOL(WINAPI* realSetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) = nullptr;
+
+BOOL WINAPI setInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
+    const bool renameEx = static_cast<int>(kind) == 22;  // FileRenameInfoEx
+    BOOL ok = FALSE;
+    if (renameEx && refuseRenameEx)
+        SetLastError(ERROR_INVALID_PARAMETER);
+    else
+        ok = realSetInformation(file, kind, info, size);
+    if (renameEx && !ok) renameExError = GetLastError();
+    if (renameEx) renameExSeen = ok ? 1 : 2;
+    afterFileCall(kind == FileRenameInfo        ? "SetFileInformationByHandle(rename)"
+                  : kind == FileDispositionInfo ? "SetFileInformationByHandle(delete)"
+                  : renameEx                    ? "SetFileInformationByHandle(renameEx)"
+                                                : "SetFileInformationByHandle");
+    return ok;
+}
+
+// Not counted: the plug-in's job thread ends here, which tells a step child that the rewrite's
+// work is over, whatever became of it.
+void(WINAPI* realFreeAndExit)(HMODULE, DWORD) = nullptr;
+
+void WINAPI jobThreadEnds(HMODULE module, DWORD code) {
+    jobEnded = true;
+    realFreeAndExit(module, code);
+}
+
+// The file calls a replace may make, from kernel32 and the C library; those not imported stay unused.
+std::vector<Hook> fileHooks() {
+    return {COUNTED(CreateFileA), COUNTED(CreateFileW), COUNTED(WriteFile), COUNTED(SetEndOfFile),
+            COUNTED(FlushFileBuffers), COUNTED(SetFileTime), COUNTED(MoveFileExA), COUNTED(MoveFileExW),
+            COUNTED(ReplaceFileW), COUNTED(DeleteFileA), COUNTED(DeleteFileW), COUNTED(CloseHandle),
+            COUNTED(GetFileInformationByHandle), COUNTED(GetFileInformationByHandleEx),
+            COUNTED(GetFinalPathNameByHandleW), COUNTED(fopen), COUNTED(_wfopen), COUNTED(fwrite), COUNTED(fflush),
+            COUNTED(fclose), COUNTED(_get_osfhandle), COUNTED(remove), COUNTED(_wremove), COUNTED(rename),
+            COUNTED(_wrename),
+            {"SetFileInformationByHandle", reinterpret_cast<void*>(&setInformation),
+             reinterpret_cast<void**>(&realSetInformation)},
+            {"FreeLibraryAndExitThread", reinterpret_cast<void*>(&jobThreadEnds),
+             reinterpret_cast<void**>(&realFreeAndExit)}};
+}
+
+// A step child after its due pass: the pass after the job thread's end takes the result; then the
+// report to the parent, "calls renameEx error updated name...".
+int finishStepChild() {
+    for (int wait = 0; wait < 5000 && !jobEnded; ++wait) Sleep(1);
+    substituteRunPasses(1);
+    counting = false;
+    std::string log;
+    const bool updated = readBytes("Weather.txt", log) && log.find("Weather.ini updated.") != std::string::npos;
+    char head[64];
+    std::snprintf(head, sizeof head, "%ld %d %lu %d", fileCalls.load(), renameExSeen.load(), renameExError.load(), updated);
+    std::string report = head;
+    for (long call = 1; call <= fileCalls && call < 256; ++call) report.append(" ").append(callNames[call]);
+    std::printf("%s\n", report.c_str());
+    return jobEnded ? 0 : 3;
+}
+
+// The game: the plug-in loaded over the player's file, then passes two days apart: every pass
+// after a reload is due.
+int runChild(const fs::path& plugin, long killAt, bool road2) {
+    substituteReset(1700000000);
+    host.recordNatives = false;
+    HMODULE module = LoadLibraryW(plugin.wstring().c_str());
+    if (module == nullptr) return 4;
+    redirectClock(module);
+    afterCountedCall = afterFileCall;
+    patchImports(module, fileHooks());
+    killAtCall = killAt;
+    refuseRenameEx = road2;
+    substituteRunPasses(1);  // start-up: the player's file is loaded
+    std::printf("!");
+    std::fflush(stdout);
+    counting = true;
+    for (;;) {
+        host.clock += 2 * 86400;
+        substituteRunPasses(1);
+        if (killAt > 0) return finishStepChild();
+    }
+}
+
+// The parent.
+struct Setup {
+    fs::path self, plugin;
+    bool noRestore = false;  // the control: the next start cannot put the aside file back
+};
+
+struct Tally {
+    long random = 0, stepwise = 0, inTheGap = 0;  // inTheGap: kills between the plug-in's two renames
+    long lost = 0, torn = 0, touched = 0, leftovers = 0, writtenWhileHeld = 0, failures = 0;
+    long faults() const { return lost + torn + touched + leftovers + writtenWhileHeld + failures; }
+};
+
+// Counts faults and shows the first few of each kind.
+void fault(long& counter, const std::string& what, long count = 1) {
+    if (counter < 3) std::printf("  %s\n", what.c_str());
+    counter += count;
+}
+
+bool createChild(std::string command, HANDLE output, PROCESS_INFORMATION& process) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    // Wine under load has refused a start now and then (error 1359): only the plug-in may fail this.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+            return true;
+        std::printf("  child start refused (error %lu), trying again\n", GetLastError());
+        Sleep(200);
+    }
+    return false;
+}
+
+struct ChildEnd {
+    bool started = false;  // it said so: the player's file is loaded
+    DWORD status = 1;
+    std::string report;  // a step child's, when it finished
+};
+
+// One child, start to end; pauseMillis >= 0 kills it that long after its start, as a random kill.
+ChildEnd runChildRound(const Setup& setup, long killAt, bool road2, long pauseMillis) {
+    ChildEnd end;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return end;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    std::string command = "\"";
+    command.append(setup.self.string()).append("\" child \"").append(setup.plugin.string()).append("\" ");
+    command.append(std::to_string(killAt)).append(road2 ? " 2" : " 1");
+    PROCESS_INFORMATION child{};
+    const bool created = createChild(command, writeEnd, child);
+    CloseHandle(writeEnd);
+    char buffer[4096];
+    DWORD got = 0;
+    end.started = created && ReadFile(readEnd, buffer, 1, &got, nullptr) && got == 1 && buffer[0] == '!';
+    if (end.started && pauseMillis >= 0) {
+        Sleep(static_cast<DWORD>(pauseMillis));
+        TerminateProcess(child.hProcess, randomKillCode);
+    }
+    while (end.started && ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) end.report.append(buffer, got);
+    if (created) {
+        WaitForSingleObject(child.hProcess, INFINITE);
+        GetExitCodeProcess(child.hProcess, &end.status);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+    }
+    CloseHandle(readEnd);
+    return end;
+}
+
+struct Round {
+    std::string name;
+    bool held = false;  // a reader holds Nubilo.ini without sharing deletion: nothing may be written
+    std::set<std::string> touched;
+};
+
+void checkPlayerFiles(Round& round) {
+    for (const char* name : playerFiles) {
+        std::string bytes;
+        if (!readBytes(name, bytes) || bytes != playerFileBytes(name)) round.touched.insert(name);
+    }
+}
+
+// What the player finds after the kill: a whole Nubilo.ini, or none with the plug-in's aside file
+// whole (killed between its two renames); their own files as they left them. A held file is held
+// before any temporary is made, so no temporary is there.
+void checkAfterKill(Round& round, Tally& tally) {
+    static const std::set<std::string> whole = wholeTexts();
+    std::string bytes;
+    if (readBytes(settingsName, bytes)) {
+        if (whole.count(bytes) == 0)
+            fault(tally.torn, round.name + ": Nubilo.ini torn (" + std::to_string(bytes.size()) + " bytes)");
+        else if (round.held && (bytes != playerText() || fs::exists(temporaryName)))
+            fault(tally.writtenWhileHeld, round.name + ": Nubilo.ini or a temporary written while a reader held it");
+    } else if (!round.held && readBytes(asideName, bytes) && whole.count(bytes) != 0) {
+        ++tally.inTheGap;
+    } else {
+        fault(tally.torn, round.name + ": Nubilo.ini gone and no whole " + asideName);
+    }
+    checkPlayerFiles(round);
+}
+
+// The next start of the game: the plug-in loaded here, two passes, unloaded. The control holds the
+// aside file without sharing deletion, so that no move can take it back to Nubilo.ini.
+bool nextStart(const Setup& setup) {
+    HANDLE pin = setup.noRestore ? CreateFileA(asideName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr)
+                                 : INVALID_HANDLE_VALUE;
+    substituteReset(1700000000);
+    host.recordNatives = false;
+    HMODULE module = LoadLibraryW(setup.plugin.wstring().c_str());
+    if (module != nullptr) {
+        redirectClock(module);
+        substituteRunPasses(2);
+        FreeLibrary(module);
+        // A job thread of the plug-in's would keep it loaded until it ends.
+        for (int wait = 0; wait < 5000 && GetModuleHandleW(setup.plugin.filename().wstring().c_str()); ++wait) Sleep(1);
+    }
+    if (pin != INVALID_HANDLE_VALUE) CloseHandle(pin);
+    return module != nullptr;
+}
+
+std::string namesLeftOver() {
+    static const std::set<std::string> expected{settingsName, "Weather.txt", playerFiles[0], playerFiles[1], playerFiles[2]};
+    std::string left;
+    std::error_code ignored;
+    for (const fs::directory_entry& entry : fs::directory_iterator(fs::current_path(), ignored)) {
+        const std::string name = entry.path().filename().string();
+        if (expected.count(name) == 0) left.append(" ").append(name);
+    }
+    return left;
+}
+
+// After the next start: the player's minutes, no defaults, nothing of the plug-in's left over.
+void checkAfterStart(Round& round, Tally& tally) {
+    std::string text, log;
+    const bool present = readBytes(settingsName, text);
+    readBytes("Weather.txt", log);
+    std::erase(text, '\r');
+    const bool defaults = log.find("[Nubilo] Default Weather.ini written.") != std::string::npos;
+    if (defaults || !present || readSettingsText(text, 0).read.intervals != playerIntervals())
+        fault(tally.lost, round.name + ": the next start " +
+                              (defaults ? "wrote defaults" : present ? "found other minutes" : "found no Nubilo.ini"));
+    const std::string left = namesLeftOver();
+    if (!left.empty()) fault(tally.leftovers, round.name + ": left behind after the next start:" + left);
+    checkPlayerFiles(round);
+    if (round.touched.empty()) return;
+    std::string names;
+    for (const std::string& name : round.touched) names.append(" ").append(name);
+    fault(tally.touched, round.name + ": the player's own files changed:" + names, static_cast<long>(round.touched.size()));
+}
+
+// One round: the player's folder, a child killed, the checks, the next start and its checks.
+ChildEnd runRound(const Setup& setup, Round& round, long killAt, bool road2, long pauseMillis, Tally& tally) {
+    prepareFolder();
+    // As the C library's fopen reads: sharing reading and writing, not deletion.
+    const HANDLE reader = round.held ? CreateFileA(settingsName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                     : INVALID_HANDLE_VALUE;
+    const ChildEnd end = runChildRound(setup, killAt, road2, pauseMillis);
+    if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+    const DWORD expected = killAt == 0 ? randomKillCode : end.status == 0 ? 0 : stepKillCode;
+    if (!end.started || end.status != expected) {
+        fault(tally.failures, round.name + ": the child " + (end.started ? "ended with " : "did not start, status ") +
+                                  std::to_string(end.status));
+        return end;
+    }
+    if (killAt == 0) ++tally.random;
+    if (end.status == stepKillCode) ++tally.stepwise;
+    checkAfterKill(round, tally);
+    if (!nextStart(setup)) fault(tally.failures, round.name + ": the next start could not load the plug-in");
+    checkAfterStart(round, tally);
+    return end;
+}
+
+struct Sweep {
+    const char* name;
+    bool road2;  // FileRenameInfoEx refused
+    bool held;   // a reader holds the file: no step may write it
+};
+
+// Kills after each file call of a rewrite in turn, K = 1, 2, ..., until a child finishes unkilled.
+void stepKills(const Setup& setup, const Sweep& sweep, Tally& tally) {
+    const Tally before = tally;
+    ChildEnd end;
+    for (long k = 1; k <= maxSteps && end.report.empty(); ++k) {
+        Round round{std::string(sweep.name) + ", kill at call " + std::to_string(k), sweep.held, {}};
+        end = runRound(setup, round, k, sweep.road2, -1, tally);
+        if (!end.started || (end.status != 0 && end.status != stepKillCode)) break;
+    }
+    long calls = 0, renameEx = 0, error = 0, updated = 0;  // renameEx: 0 not tried, 1 taken, 2 refused
+    int length = 0;
+    std::sscanf(end.report.c_str(), "%ld %ld %ld %ld%n", &calls, &renameEx, &error, &updated, &length);
+    if (end.report.empty() || (updated != 0) == sweep.held)
+        fault(tally.failures, std::string(sweep.name) + ": no child finished with its rewrite " +
+                                  (sweep.held ? "refused" : "written"));
+    const long faults = tally.faults() - before.faults();
+    std::printf("%s: %ld steps, %s; %ld kills between the two renames\n", sweep.name, calls,
+                faults == 0 ? "every kill left the old or the new file, every next start the player's minutes, no leftovers"
+                            : (std::to_string(faults) + " faults (above)").c_str(),
+                tally.inTheGap - before.inTheGap);
+    std::string names = end.report.substr(static_cast<std::size_t>(length));
+    std::erase_if(names, [](char c) { return c == '\r' || c == '\n'; });
+    std::printf("  calls:%s\n", names.c_str());
+    if (renameEx != 0 && !sweep.road2)
+        std::printf("  FileRenameInfoEx %s (error %ld)\n", renameEx == 1 ? "taken: road 1" : "refused: road 2 here", error);
+}
+
+// Kills at random moments until the time is up; one round in four with a reader holding the file.
+void randomKills(const Setup& setup, long seconds, Tally& tally) {
+    std::mt19937 random(20261208u);
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    while (GetTickCount64() < end) {
+        Round round{"random kill " + std::to_string(tally.random + 1), random() % 4 == 0, {}};
+        runRound(setup, round, 0, false, static_cast<long>(random() % 40), tally);  // a few dozen passes
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::string(argv[1]) == "child") return runChild(argv[2], std::atol(argv[3]), std::string(argv[4]) == "2");
+    if (argc != 2) {
+        std::printf("usage: nubiloWinCrash PATH\\TO\\Nubilo.asi\n");
+        return 2;
+    }
+    const char* control = std::getenv("NUBILO_CRASH_NO_RESTORE");
+    const Setup setup{fs::absolute(argv[0]), fs::absolute(argv[1]), control != nullptr && std::string(control) == "1"};
+    const long seconds = envNumber("NUBILO_WIN_CRASH_SECONDS", 120);
+    const fs::path folder = fs::current_path() / "crash-game-folder";
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    fs::create_directories(folder);
+    fs::current_path(folder);
+    std::printf("Kills of a game running Nubilo.asi: after each file call of a rewrite, then at random for %ld s%s\n",
+                seconds, setup.noRestore ? "; the next start cannot restore (control)" : "");
+    const ULONGLONG start = GetTickCount64();
+    Tally tally;
+    for (const Sweep& sweep : {Sweep{"road 2", true, false}, Sweep{"road 1", false, false}, Sweep{"held by a reader", false, true}})
+        stepKills(setup, sweep, tally);
+    std::fflush(stdout);
+    randomKills(setup, seconds, tally);
+    const long kills = tally.random + tally.stepwise;
+    std::printf("%ld kills, %ld lost (%ld between the two renames; %ld written while a reader held the file; %ld "
+                "failures; %.0f s)\n", kills, tally.lost, tally.inTheGap, tally.writtenWhileHeld, tally.failures,
+                static_cast<double>(GetTickCount64() - start) / 1000);
+    std::printf("windows crash: %ld kills (%ld random, %ld stepwise), %ld lost, %ld torn, %ld player files touched, "
+                "%ld leftovers\n", kills, tally.random, tally.stepwise, tally.lost, tally.torn, tally.touched,
+                tally.leftovers);
+    fs::current_path(folder.parent_path());
+    fs::remove_all(folder, ignored);
+    if (setup.noRestore) return tally.lost > 0 ? 0 : 1;
+    return tally.faults() == 0 ? 0 : 1;
+}
