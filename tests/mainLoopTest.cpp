@@ -72,7 +72,7 @@ TEST_F(MainLoop, TheStarsFileWorkRunsOffTheFibreAndItsResultIsTakenOnALaterPass)
     // While it waits, passes touch neither the file nor the state; a save made meanwhile waits too.
     const std::string save = "Set Fog Time = 12*\n";
     writeFile("Nubilo.ini", save);
-    runFor(60, 20);
+    runFor(20, 20);
     EXPECT_EQ(logMessages().size(), 3u);
     EXPECT_EQ(cycleState.currentPosition, 5);
     // The job finds the player's save, not the file the last load read: it writes nothing.
@@ -397,4 +397,21 @@ TEST_F(MainLoop, StartRemovesWhatAnInterruptedWriteLeftAndNoFileOfAnotherName) {
     for (const char* name : {"Nubilo.ini.old", "Nubilo.ini.tmp", "Nubilo.ini.bak"}) EXPECT_EQ(readFile(name), mine) << name;
     EXPECT_EQ(logMessages().size(), 3u);
     EXPECT_EQ(readFile("Nubilo.ini"), defaultSettingsText());
+}
+
+TEST_F(MainLoop, AStepThatHangsOnTheDiskIsSaidOnce) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    substituteHost.holdJobs = true;  // a dead network share, say
+    runFor(1800, 1);
+    runFor(29, 5);
+    EXPECT_EQ(logMessages().size(), 3u);
+    runFor(1, 1);
+    runFor(600, 5);
+    const std::vector<std::string> messages = logMessages();
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages.back(), "[Nubilo] ERROR: Weather.ini has not answered for 30 seconds; the cycle waits for it.");
+    substituteFinishHeldJob();
+    runFor(0, 2);
+    EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Clear", "Snow"}));
 }

@@ -27,6 +27,9 @@ constexpr const char* couldNotUpdate = "[Nubilo] ERROR: Could not update Weather
 // While another program keeps holding the file, its refusal is logged again at most this often.
 constexpr std::int64_t busyLogSeconds = 60;
 
+// A step's file work still running after this long is said in the log (the message says 30).
+constexpr std::int64_t lateStepSeconds = 30;
+
 void starStepJob(void*) noexcept {
     runStarStep(starStep);
     starStepDone.store(true, std::memory_order_release);
@@ -43,6 +46,8 @@ void startStarStep(CycleState& state) {
     step.expected = seenSettingsIdentity();
     starStepDone.store(false, std::memory_order_relaxed);
     state.starStepUnderWay = true;
+    state.starStepStartedAt = currentTime();
+    state.starStepLate = false;
     if (!runOffFibre(starStepJob, nullptr)) starStepJob(nullptr);
 }
 
@@ -59,7 +64,10 @@ void reportRewrite(CycleState& state, const StarStep& step, std::int64_t now) {
         writeLog("[Nubilo] Weather.ini updated. New star: " + step.weathers[static_cast<std::size_t>(step.position)].displayName);
     }
     state.busy = busy;
-    if (step.unseenSave) forgetSeenSettings();
+    // Our own new file is reloaded on the next pass even where the poll cannot tell it from the
+    // old one (FAT32 keeps 2-second steps of local time, so a forced later stamp can round back);
+    // so is a save the content check found.
+    if (step.unseenSave || (step.attempted && step.outcome == ReplaceOutcome::written)) forgetSeenSettings();
 }
 
 void takeStarRoad(CycleState& state, const StarStep& step, std::int64_t now) {
@@ -106,7 +114,14 @@ void advanceCycle() {
 bool takeStarStep() {
     CycleState& state = cycleState;
     if (!state.starStepUnderWay) return true;
-    if (!starStepDone.load(std::memory_order_acquire)) return false;
+    if (!starStepDone.load(std::memory_order_acquire)) {
+        // A dead network share or a dying disk can hold the work for long: said once.
+        if (!state.starStepLate && currentTime() - state.starStepStartedAt >= lateStepSeconds) {
+            state.starStepLate = true;
+            writeLog("[Nubilo] ERROR: Weather.ini has not answered for 30 seconds; the cycle waits for it.");
+        }
+        return false;
+    }
     state.starStepUnderWay = false;
     const StarStep& step = starStep;
     const std::int64_t now = currentTime();

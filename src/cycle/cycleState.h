@@ -27,8 +27,11 @@ struct CycleState {
     // The last due step found the file busy; its refusal was last logged at busyLoggedAt.
     bool busy = false;
     std::int64_t busyLoggedAt = 0;
-    // The step's file work has been started off the fibre and its result not yet taken.
+    // The step's file work has been started off the fibre (at starStepStartedAt) and its result
+    // not yet taken; starStepLate once that has been said to take too long.
     bool starStepUnderWay = false;
+    std::int64_t starStepStartedAt = 0;
+    bool starStepLate = false;
 };
 
 // Seconds an unusable file must stay unchanged before it is backed up and replaced.

@@ -41,12 +41,14 @@ namespace {
 
 // A crash in the middle of a rewrite (the game killed, a power cut) may have left the old file
 // aside and our temporary beside it: the player's file goes back before it is loaded.
-void recoverFile(const std::string& path, const std::string& name) {
-    switch (recoverInterruptedReplace(path)) {
+Recovery recoverFile(const std::string& path, const std::string& name) {
+    const Recovery recovery = recoverInterruptedReplace(path);
+    switch (recovery) {
         case Recovery::nothing: break;
         case Recovery::restored: writeLog("[Nubilo] " + name + " restored after an interrupted rewrite."); break;
         case Recovery::failed: writeLog("[Nubilo] ERROR: Could not restore " + name + " from " + asidePath(path) + "."); break;
     }
+    return recovery;
 }
 
 }  // namespace
@@ -84,9 +86,10 @@ void startCycle() noexcept {
     try {
         clearLog();
         writeLog("[Nubilo] Nubilo.ASI started. Adjusting Weather...");
-        recoverFile(settingsPath, "Weather.ini");
+        const Recovery recovery = recoverFile(settingsPath, "Weather.ini");
         recoverFile(settingsBackupPath, settingsBackupPath);
-        const SettingsLoad load = adoptSettings(UnusableFile::replace);
+        // A file that could not be put back keeps its name free of defaults for the next start.
+        const SettingsLoad load = adoptSettings(recovery == Recovery::failed ? UnusableFile::keep : UnusableFile::replace);
         // The file as the loader read it (or as its own default write left it): a save that
         // lands after the read is then a change for the first pass.
         rememberSettingsIdentity(load.wroteDefaults ? load.written : load.read);

@@ -80,7 +80,7 @@ ReplaceOutcome replace(const std::string& path, std::string_view content, bool b
     std::FILE* file = openTemporary(old);
     if (file == nullptr) {
         abandonReplace(old);
-        return ReplaceOutcome::failed;
+        return old.temporaryRefusal;
     }
     takePermissions(file, old);
     const std::string bytes = diskBytes(content, binary);

@@ -18,6 +18,7 @@ struct OldFile {
     std::uint32_t mode = 0;  // POSIX permission and type bits, kept for the new file; 0 on Windows
     void* held = nullptr;    // Windows: the handle holding the old file against writers
     bool temporaryMade = false;
+    ReplaceOutcome temporaryRefusal = ReplaceOutcome::failed;  // why no temporary could be made
 };
 
 // The identity of an open stream's file, whatever its path holds now; absent when it cannot be had.
@@ -34,7 +35,7 @@ std::string diskBytes(std::string_view content, bool binary);
 std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old);
 
 // Creates (or empties a leftover of our own) the temporary beside the old file, for writing
-// bytes; null when it cannot be made.
+// bytes; null when it cannot be made, with the reason in old.temporaryRefusal.
 std::FILE* openTemporary(OldFile& old);
 
 // Gives the freshly opened temporary the old file's permissions, where the platform has them.

@@ -1,17 +1,17 @@
 // The one-step replace on Windows. The old file is held, from before the temporary is made to
-// the replace, by a handle that denies writers: an editor's save then fails with a sharing
-// violation (the editor says so and keeps its text) instead of landing in a file about to be
-// replaced, and the check made through that handle -- time, size, file index and content -- is
-// final. Two roads, the first the system allows:
-//  1. POSIX rename of the temporary over the held file (FileRenameInfoEx; Windows 10 1709 and
-//     later, NTFS): one step, no gap.
-//  2. The held file renamed aside to a name of our own (never over anything), the temporary moved
-//     into the free name (refused if an editor made a file there meanwhile, which then stays),
-//     the old file deleted. A crash in the gap leaves the old file aside and the temporary beside
-//     it; recoverInterruptedReplace puts the old file back at the next start.
+// the replace, by a handle that denies writers and deletion: an editor's save then fails with a
+// sharing violation (the editor says so and keeps its text) instead of landing in a file about to
+// be replaced, no program can rename or delete it away meanwhile, and the check made through that
+// handle -- time, size, file index and content -- is final. The held file is then renamed aside
+// to a name of our own (never over anything), the temporary moved into the free name (refused if
+// an editor made a file there meanwhile, which then stays) and the old file deleted. A crash in
+// the gap leaves the old file aside and the temporary beside it; recoverInterruptedReplace puts
+// the old file back at the next start. (A POSIX rename over the held file would need the hold to
+// share deletion, and then a save made by renaming the old file away could be written over.)
 // No road rewrites the file in place, which a crash could tear. A file that cannot be held --
 // another program reads it without sharing deletion, or writes it -- is busy.
 // Every name is a full path in the real file's folder: links are followed through the handle.
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -139,32 +139,58 @@ std::uint64_t heldContentHash(HANDLE handle, std::int64_t size) {
     return contentHashOf(bytes);
 }
 
-// Renames the open file (opened with DELETE access) to a full path.
-bool renameHandle(HANDLE handle, const std::wstring& name, bool replaceExisting, DWORD flagsEx = 0) {
+// Renames the open file (opened with DELETE access) to a full path, replacing nothing.
+bool renameHandle(HANDLE handle, const std::wstring& name) {
     const std::size_t bytes = sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t);
     std::vector<unsigned char> buffer(bytes, 0);
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    FILE_INFO_BY_HANDLE_CLASS kind = FileRenameInfo;
-    if (flagsEx != 0) {
-        // FILE_RENAME_INFO's first member is a union of ReplaceIfExists and the Ex flags.
-        std::memcpy(buffer.data(), &flagsEx, sizeof flagsEx);
-        kind = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);  // FileRenameInfoEx
-    } else {
-        info->ReplaceIfExists = replaceExisting ? TRUE : FALSE;
-    }
+    info->ReplaceIfExists = FALSE;
     info->RootDirectory = nullptr;
     info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
     std::memcpy(info->FileName, name.data(), info->FileNameLength);
-    return SetFileInformationByHandle(handle, kind, info, static_cast<DWORD>(bytes)) != 0;
+    return SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(bytes)) != 0;
 }
 
+// Deletes the file when the handle closes. POSIX semantics (Windows 10 1709 and later, NTFS) free
+// its name at once even while another program still reads it; elsewhere the name stays until the
+// last reader lets go.
 bool deleteOnClose(HANDLE handle) {
+    DWORD flags = 0x1 | 0x2;  // FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS
+    if (SetFileInformationByHandle(handle, static_cast<FILE_INFO_BY_HANDLE_CLASS>(21), &flags, sizeof flags))
+        return true;  // FileDispositionInfoEx
     FILE_DISPOSITION_INFO disposition{TRUE};
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
-constexpr DWORD fileRenameFlagReplaceIfExists = 0x1;
-constexpr DWORD fileRenameFlagPosixSemantics = 0x2;
+// An earlier old file of ours may still hold the aside name (deleted, but kept while some reader
+// has it open): ours to clear. A folder or a read-only file there is not: that refuses the replace.
+bool clearAsideName(const std::wstring& aside) {
+    const DWORD attributes = GetFileAttributesW(aside.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
+        return false;
+    DeleteFileW(aside.c_str());
+    return true;
+}
+
+// Puts the held file aside. A name still pinned after clearing is another program's doing: busy.
+DWORD renameAsideOnce(HANDLE held, const std::wstring& aside) {
+    if (renameHandle(held, aside)) return ERROR_SUCCESS;
+    const DWORD error = GetLastError();
+    const bool taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || error == ERROR_ACCESS_DENIED;
+    if (!taken || !clearAsideName(aside)) return error;
+    return renameHandle(held, aside) ? ERROR_SUCCESS : ERROR_SHARING_VIOLATION;
+}
+
+// The temporary into the free name. A scanner that opens every file just written may hold it for
+// a moment: tried a few times on a sharing violation, off the game's frame.
+DWORD moveIn(const std::wstring& temporary, const std::wstring& target) {
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return ERROR_SUCCESS;
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION || attempt == 4) return error;
+        Sleep(20);
+    }
+}
 
 // Nothing was there to hold: a move that replaces nothing, so a file the player made meanwhile stays.
 ReplaceOutcome moveIntoFreeName(const std::wstring& temporary, const std::wstring& target, const FileIdentity* expected) {
@@ -175,22 +201,21 @@ ReplaceOutcome moveIntoFreeName(const std::wstring& temporary, const std::wstrin
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? ReplaceOutcome::changedMeanwhile : refusal(error);
 }
 
-// Road 2, the held file first put aside; each step undone where the next is refused.
+// The held file put aside, the temporary moved in, the old file deleted; each step undone where
+// the next is refused.
 ReplaceOutcome renameAside(HANDLE held, const std::wstring& temporary, const std::wstring& target,
                            const std::wstring& aside) {
-    if (!renameHandle(held, aside, false)) {
-        // A file or folder already has that name, say: ours to report, never to replace.
-        const DWORD error = GetLastError();
+    if (const DWORD error = renameAsideOnce(held, aside); error != ERROR_SUCCESS) {
         CloseHandle(held);
         DeleteFileW(temporary.c_str());
         return refusal(error);
     }
-    if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = moveIn(temporary, target);
+    if (error == ERROR_SUCCESS) {
         deleteOnClose(held);
         CloseHandle(held);
         return ReplaceOutcome::written;
     }
-    const DWORD error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
         // The player saved a new file into the gap: theirs is the newest, the old one goes.
         DeleteFileW(temporary.c_str());
@@ -200,27 +225,10 @@ ReplaceOutcome renameAside(HANDLE held, const std::wstring& temporary, const std
     }
     // The old file back first: until then the temporary beside it marks the gap for a restore,
     // so should the way back be refused too, both stay for the next start to put right.
-    const bool back = renameHandle(held, target, false);
+    const bool back = renameHandle(held, target);
     CloseHandle(held);
     if (back) DeleteFileW(temporary.c_str());
     return refusal(error);
-}
-
-// Roads 1 and 2, on a handle that holds the old file with DELETE access.
-ReplaceOutcome renameOver(HANDLE held, const std::wstring& temporary, const std::wstring& target,
-                          const std::wstring& aside) {
-    HANDLE mine = CreateFileW(temporary.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (mine != INVALID_HANDLE_VALUE) {
-        const bool swapped =
-            renameHandle(mine, target, true, fileRenameFlagReplaceIfExists | fileRenameFlagPosixSemantics);
-        CloseHandle(mine);
-        if (swapped) {
-            CloseHandle(held);
-            return ReplaceOutcome::written;
-        }
-    }
-    return renameAside(held, temporary, target, aside);
 }
 
 // A symbolic link's own attributes are not its target's: where the path is one (rare), the poll
@@ -273,8 +281,8 @@ std::string diskBytes(std::string_view content, bool binary) {
 
 std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old) {
     const std::wstring name = widen(path, CP_ACP);
-    HANDLE held = CreateFileW(name.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE held = CreateFileW(name.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (!isNotFound(error)) return refusal(error);
@@ -302,9 +310,21 @@ std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIde
 }
 
 std::FILE* openTemporary(OldFile& old) {
-    std::FILE* file = _wfopen(ours(temporaryPath(old.target)).c_str(), L"wb");
-    old.temporaryMade = file != nullptr;
-    return file;
+    HANDLE handle = CreateFileW(ours(temporaryPath(old.target)).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        old.temporaryRefusal = refusal(GetLastError());  // a scanner holding a leftover is busy, not broken
+        return nullptr;
+    }
+    old.temporaryMade = true;
+    const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_BINARY);
+    std::FILE* file = descriptor == -1 ? nullptr : _fdopen(descriptor, "wb");
+    if (file != nullptr) return file;
+    if (descriptor == -1)
+        CloseHandle(handle);
+    else
+        _close(descriptor);
+    return nullptr;
 }
 
 void takePermissions(std::FILE*, const OldFile&) {}
@@ -323,8 +343,11 @@ ReplaceOutcome putInPlace(OldFile& old, const FileIdentity* expected, const File
     old.held = nullptr;
     // The check under the hold was made when the file was taken: nobody has written it since.
     const ReplaceOutcome outcome = held == nullptr ? moveIntoFreeName(temporary, target, expected)
-                                                   : renameOver(held, temporary, target, ours(asidePath(old.target)));
-    if (outcome == ReplaceOutcome::written && written != nullptr) *written = made;
+                                                   : renameAside(held, temporary, target, ours(asidePath(old.target)));
+    if (outcome == ReplaceOutcome::written && written != nullptr) {
+        *written = made;
+        written->fileId = 0;  // FAT derives it from the directory entry, which the move changed
+    }
     return outcome;
 }
 

@@ -92,9 +92,9 @@ IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& ma
     load.read = file.identity;
     if (!file.opened) {
         writeLog("[Nubilo] Weather.ini not found, using defaults.");
-        if (file.notFound) {
+        if (file.notFound && unusable != UnusableFile::keep) {
             load.wroteDefaults = writeDefaultSettingsIf(FileIdentity{}, &load.written);
-        } else {
+        } else if (!file.notFound) {
             // There, but unreadable (held exclusively, no permission): what could not be read is
             // not replaced. Its identity keeps the poll from reloading it pass after pass.
             writeLog("[Nubilo] ERROR: Could not write default Weather.ini");

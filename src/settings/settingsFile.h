@@ -30,6 +30,8 @@ enum class UnusableFile {
     replace,  // back it up and write defaults: at start-up, or once it has settled
     defer,    // leave it and the state alone: while running it may be a save in progress; so is
               // a file whose last line has no line end
+    keep,     // as replace, but a missing file is not written: the player's file is still aside
+              // after a crash and could not be put back, so nothing may take its name
 
 };
 
