@@ -137,8 +137,9 @@ int runEditor(const RaceConfig& config, long maxSaves, double seconds) {
         ++saves;
         pauseMicros(static_cast<long>(random() % static_cast<unsigned>(readBackMax + 1)));
         std::string back = readBack("Nubilo.ini");
-        // Not there for a moment (between the plug-in's two renames) is not lost: look again.
-        for (int look = 0; look < 100 && back.empty(); ++look) {
+        // Not there for a moment (between the plug-in's two renames), or held by it while a loaded
+        // machine flushes: not lost; look again, for a second or two at most.
+        for (int look = 0; look < 1000 && back.empty(); ++look) {
             Sleep(1);
             back = readBack("Nubilo.ini");
         }

@@ -16,7 +16,6 @@ struct OldFile {
                              // (Windows: a full path, UTF-8)
     FileIdentity identity;   // absent when nothing is there
     std::uint32_t mode = 0;  // POSIX permission and type bits, kept for the new file; 0 on Windows
-    void* held = nullptr;    // Windows: the handle holding the old file against writers
     bool temporaryMade = false;
     ReplaceOutcome temporaryRefusal = ReplaceOutcome::failed;  // why no temporary could be made
 };
@@ -28,10 +27,10 @@ FileIdentity identityOfOpenFile(std::FILE* file);
 std::string diskBytes(std::string_view content, bool binary);
 
 // Finds the file a replace of `path` puts new content in place of and checks it against the
-// expectation (none: whatever is there). It must be a regular file the user lets us write.
-// Windows holds it against writers from here to the end of the replace, so this check, content
-// included, is final. Empty to go on; otherwise the outcome that ends the replace, with nothing
-// made and nothing held.
+// expectation (none: whatever is there). It must be a regular file the user lets us write, and
+// on Windows one we can hold against writers (else busy): so no temporary is made for a file
+// that cannot be replaced. Empty to go on; otherwise the outcome that ends the replace, with
+// nothing made.
 std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old);
 
 // Creates (or empties a leftover of our own) the temporary beside the old file, for writing
@@ -47,9 +46,9 @@ bool stampAndFlush(std::FILE* temporary, const OldFile& old);
 
 // Puts the flushed temporary (identity `made`) in place of the old file, but only while it is
 // still `expected` (no expectation: whatever it is), so that no save made after the check is
-// written over. Ends the replace: nothing stays held, and the temporary is removed unless it is
-// what the file's name now names.
+// written over (Windows: the old file held again and checked, content included, from then to the
+// replace). Ends the replace: the temporary is removed unless it is what the file's name now names.
 ReplaceOutcome putInPlace(OldFile& old, const FileIdentity* expected, const FileIdentity& made, FileIdentity* written);
 
-// Ends a replace that stops before putInPlace: the temporary removed, nothing held.
+// Ends a replace that stops before putInPlace: the temporary removed.
 void abandonReplace(OldFile& old);

@@ -242,6 +242,49 @@ bool queryThroughLink(const char* path, FileIdentity& identity) {
     return identity.exists;
 }
 
+// Holds the file at `name` against writers and deletion and checks it against the expectation,
+// content included where the caller read it: a save of the same size within one tick of a coarse
+// clock shows nowhere else. `held` stays invalid when nothing is held. Empty to go on.
+std::optional<ReplaceOutcome> holdChecked(const std::wstring& name, const FileIdentity* expected, HANDLE& held,
+                                          FileIdentity& identity) {
+    held = CreateFileW(name.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (!isNotFound(error)) return refusal(error);
+        // Deleted since the caller looked: the player's doing, not ours to undo.
+        if (expected != nullptr && expected->exists) return ReplaceOutcome::changedMeanwhile;
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(held, &info) != 0;
+    if (known) identity = identityOfInfo(info);
+    if (known && expected != nullptr && expected->contentHash != 0)
+        identity.contentHash = heldContentHash(held, identity.size);
+    std::optional<ReplaceOutcome> refused;
+    // A rename must not replace what the user or the system made read-only.
+    if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) refused = ReplaceOutcome::failed;
+    else if (expected != nullptr && !sameFile(identity, *expected)) refused = ReplaceOutcome::changedMeanwhile;
+    if (refused) {
+        CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
+    }
+    return refused;
+}
+
+// The old file held again, checked once more -- from here to the replace nobody can write it,
+// so this check is final -- then put aside and the temporary moved in.
+ReplaceOutcome holdAndReplace(const OldFile& old, const FileIdentity* expected, const std::wstring& temporary,
+                              const std::wstring& target) {
+    HANDLE held = INVALID_HANDLE_VALUE;
+    FileIdentity now;
+    const std::optional<ReplaceOutcome> refused = holdChecked(target, expected, held, now);
+    if (held != INVALID_HANDLE_VALUE) return renameAside(held, temporary, target, ours(asidePath(old.target)));
+    if (!refused) return moveIntoFreeName(temporary, target, expected);  // gone meanwhile, no expectation
+    DeleteFileW(temporary.c_str());
+    return *refused;
+}
+
 }  // namespace
 
 FileIdentity identityOfOpenFile(std::FILE* file) { return identityOfHandle(handleOf(file)); }
@@ -280,32 +323,19 @@ std::string diskBytes(std::string_view content, bool binary) {
 }
 
 std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old) {
+    // Held for the check, then let go while the temporary is written and flushed (which can take
+    // long on a slow disk: an editor's save is refused meanwhile), and held again at the end.
     const std::wstring name = widen(path, CP_ACP);
-    HANDLE held = CreateFileW(name.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE held = INVALID_HANDLE_VALUE;
+    const std::optional<ReplaceOutcome> refused = holdChecked(name, expected, held, old.identity);
     if (held == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (!isNotFound(error)) return refusal(error);
-        // Deleted since the caller looked: the player's doing, not ours to undo.
-        if (expected != nullptr && expected->exists) return ReplaceOutcome::changedMeanwhile;
-        old.target = utf8(fullPath(name));
+        if (refused) return refused;
+        old.target = utf8(fullPath(name));  // nothing there: a new file under the caller's name
         return std::nullopt;
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(held, &info) != 0;
-    if (known) old.identity = identityOfInfo(info);
-    // The content too, where the caller read it: a save of the same size within one tick of a
-    // coarse clock shows nowhere else. Nobody can write the file while we hold it.
-    if (known && expected != nullptr && expected->contentHash != 0)
-        old.identity.contentHash = heldContentHash(held, old.identity.size);
     const std::wstring real = finalPath(held);
     old.target = utf8(real.empty() ? fullPath(name) : real);
-    std::optional<ReplaceOutcome> refused;
-    // A rename must not replace what the user or the system made read-only.
-    if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) refused = ReplaceOutcome::failed;
-    else if (expected != nullptr && !sameFile(old.identity, *expected)) refused = ReplaceOutcome::changedMeanwhile;
-    if (refused) CloseHandle(held);
-    else old.held = held;
+    CloseHandle(held);
     return refused;
 }
 
@@ -333,17 +363,12 @@ bool stampAndFlush(std::FILE* temporary, const OldFile& old) { return stampAndFl
 
 void abandonReplace(OldFile& old) {
     if (old.temporaryMade) DeleteFileW(ours(temporaryPath(old.target)).c_str());
-    if (old.held != nullptr) CloseHandle(static_cast<HANDLE>(old.held));
-    old.held = nullptr;
 }
 
 ReplaceOutcome putInPlace(OldFile& old, const FileIdentity* expected, const FileIdentity& made, FileIdentity* written) {
     const std::wstring target = ours(old.target), temporary = ours(temporaryPath(old.target));
-    HANDLE held = static_cast<HANDLE>(old.held);
-    old.held = nullptr;
-    // The check under the hold was made when the file was taken: nobody has written it since.
-    const ReplaceOutcome outcome = held == nullptr ? moveIntoFreeName(temporary, target, expected)
-                                                   : renameAside(held, temporary, target, ours(asidePath(old.target)));
+    const ReplaceOutcome outcome = old.identity.exists ? holdAndReplace(old, expected, temporary, target)
+                                                       : moveIntoFreeName(temporary, target, expected);
     if (outcome == ReplaceOutcome::written && written != nullptr) {
         *written = made;
         written->fileId = 0;  // FAT derives it from the directory entry, which the move changed
