@@ -2,8 +2,8 @@
 // program starts itself again as "child", which loads the plug-in and runs passes two days apart,
 // so the star is rewritten every other pass on the plug-in's thread. Step kills: the child ends
 // itself as the K-th file call the plug-in makes from the due pass on returns, K = 1, 2, ... until
-// a rewrite finishes: on road 2 (the POSIX rename refused), on road 1 as the system gives it, and
-// with a reader holding the file without sharing deletion (nothing may be written then). Random
+// a rewrite finishes, and with a reader holding the file without sharing deletion (nothing may be
+// written then). Random
 // kills: the parent kills the child after a random pause, one round in four with that reader.
 // After each kill Nubilo.ini is the player's bytes or a canonical text, or absent with the plug-in's
 // aside file whole, and the player's own files are untouched; at the next start (the plug-in loaded
@@ -118,9 +118,6 @@ void prepareFolder() {
 std::atomic<bool> counting{false}, jobEnded{false};
 std::atomic<long> fileCalls{0};
 long killAtCall = 0;               // 0: never (random kills)
-bool refuseRenameEx = false;       // road 2: FileRenameInfoEx refused, as FAT32 or older Windows do
-std::atomic<int> renameExSeen{0};  // 0 not tried, 1 taken, 2 refused
-std::atomic<DWORD> renameExError{0};
 const char* callNames[256];
 
 void afterFileCall(const char* name) {
@@ -132,19 +129,13 @@ void afterFileCall(const char* name) {
 
 BOOL(WINAPI* realSetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) = nullptr;
 
+// Named by what it does: the rename aside, the delete (classic, or POSIX where there is).
 BOOL WINAPI setInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
-    const bool renameEx = static_cast<int>(kind) == 22;  // FileRenameInfoEx
-    BOOL ok = FALSE;
-    if (renameEx && refuseRenameEx)
-        SetLastError(ERROR_INVALID_PARAMETER);
-    else
-        ok = realSetInformation(file, kind, info, size);
-    if (renameEx && !ok) renameExError = GetLastError();
-    if (renameEx) renameExSeen = ok ? 1 : 2;
-    afterFileCall(kind == FileRenameInfo        ? "SetFileInformationByHandle(rename)"
-                  : kind == FileDispositionInfo ? "SetFileInformationByHandle(delete)"
-                  : renameEx                    ? "SetFileInformationByHandle(renameEx)"
-                                                : "SetFileInformationByHandle");
+    const BOOL ok = realSetInformation(file, kind, info, size);
+    afterFileCall(kind == FileRenameInfo                    ? "SetFileInformationByHandle(rename)"
+                  : kind == FileDispositionInfo             ? "SetFileInformationByHandle(delete)"
+                  : static_cast<int>(kind) == 21 /* Ex */   ? "SetFileInformationByHandle(deleteEx)"
+                                                            : "SetFileInformationByHandle");
     return ok;
 }
 
@@ -173,7 +164,7 @@ std::vector<Hook> fileHooks() {
 }
 
 // A step child after its due pass: the pass after the job thread's end takes the result; then the
-// report to the parent, "calls renameEx error updated name...".
+// report to the parent, "calls updated name...".
 int finishStepChild() {
     for (int wait = 0; wait < 5000 && !jobEnded; ++wait) Sleep(1);
     substituteRunPasses(1);
@@ -181,7 +172,7 @@ int finishStepChild() {
     std::string log;
     const bool updated = readBytes("Weather.txt", log) && log.find("Weather.ini updated.") != std::string::npos;
     char head[64];
-    std::snprintf(head, sizeof head, "%ld %d %lu %d", fileCalls.load(), renameExSeen.load(), renameExError.load(), updated);
+    std::snprintf(head, sizeof head, "%ld %d", fileCalls.load(), updated);
     std::string report = head;
     for (long call = 1; call <= fileCalls && call < 256; ++call) report.append(" ").append(callNames[call]);
     std::printf("%s\n", report.c_str());
@@ -190,7 +181,7 @@ int finishStepChild() {
 
 // The game: the plug-in loaded over the player's file, then passes two days apart: every pass
 // after a reload is due.
-int runChild(const fs::path& plugin, long killAt, bool road2) {
+int runChild(const fs::path& plugin, long killAt) {
     substituteReset(1700000000);
     host.recordNatives = false;
     HMODULE module = LoadLibraryW(plugin.wstring().c_str());
@@ -199,7 +190,6 @@ int runChild(const fs::path& plugin, long killAt, bool road2) {
     afterCountedCall = afterFileCall;
     patchImports(module, fileHooks());
     killAtCall = killAt;
-    refuseRenameEx = road2;
     substituteRunPasses(1);  // start-up: the player's file is loaded
     std::printf("!");
     std::fflush(stdout);
@@ -252,7 +242,7 @@ struct ChildEnd {
 };
 
 // One child, start to end; pauseMillis >= 0 kills it that long after its start, as a random kill.
-ChildEnd runChildRound(const Setup& setup, long killAt, bool road2, long pauseMillis) {
+ChildEnd runChildRound(const Setup& setup, long killAt, long pauseMillis) {
     ChildEnd end;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
@@ -260,7 +250,7 @@ ChildEnd runChildRound(const Setup& setup, long killAt, bool road2, long pauseMi
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     std::string command = "\"";
     command.append(setup.self.string()).append("\" child \"").append(setup.plugin.string()).append("\" ");
-    command.append(std::to_string(killAt)).append(road2 ? " 2" : " 1");
+    command.append(std::to_string(killAt));
     PROCESS_INFORMATION child{};
     const bool created = createChild(command, writeEnd, child);
     CloseHandle(writeEnd);
@@ -365,13 +355,13 @@ void checkAfterStart(Round& round, Tally& tally) {
 }
 
 // One round: the player's folder, a child killed, the checks, the next start and its checks.
-ChildEnd runRound(const Setup& setup, Round& round, long killAt, bool road2, long pauseMillis, Tally& tally) {
+ChildEnd runRound(const Setup& setup, Round& round, long killAt, long pauseMillis, Tally& tally) {
     prepareFolder();
     // As the C library's fopen reads: sharing reading and writing, not deletion.
     const HANDLE reader = round.held ? CreateFileA(settingsName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
                                      : INVALID_HANDLE_VALUE;
-    const ChildEnd end = runChildRound(setup, killAt, road2, pauseMillis);
+    const ChildEnd end = runChildRound(setup, killAt, pauseMillis);
     if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
     const DWORD expected = killAt == 0 ? randomKillCode : end.status == 0 ? 0 : stepKillCode;
     if (!end.started || end.status != expected) {
@@ -389,8 +379,7 @@ ChildEnd runRound(const Setup& setup, Round& round, long killAt, bool road2, lon
 
 struct Sweep {
     const char* name;
-    bool road2;  // FileRenameInfoEx refused
-    bool held;   // a reader holds the file: no step may write it
+    bool held;  // a reader holds the file: no step may write it
 };
 
 // Kills after each file call of a rewrite in turn, K = 1, 2, ..., until a child finishes unkilled.
@@ -399,12 +388,12 @@ void stepKills(const Setup& setup, const Sweep& sweep, Tally& tally) {
     ChildEnd end;
     for (long k = 1; k <= maxSteps && end.report.empty(); ++k) {
         Round round{std::string(sweep.name) + ", kill at call " + std::to_string(k), sweep.held, {}};
-        end = runRound(setup, round, k, sweep.road2, -1, tally);
+        end = runRound(setup, round, k, -1, tally);
         if (!end.started || (end.status != 0 && end.status != stepKillCode)) break;
     }
-    long calls = 0, renameEx = 0, error = 0, updated = 0;  // renameEx: 0 not tried, 1 taken, 2 refused
+    long calls = 0, updated = 0;
     int length = 0;
-    std::sscanf(end.report.c_str(), "%ld %ld %ld %ld%n", &calls, &renameEx, &error, &updated, &length);
+    std::sscanf(end.report.c_str(), "%ld %ld%n", &calls, &updated, &length);
     if (end.report.empty() || (updated != 0) == sweep.held)
         fault(tally.failures, std::string(sweep.name) + ": no child finished with its rewrite " +
                                   (sweep.held ? "refused" : "written"));
@@ -416,8 +405,6 @@ void stepKills(const Setup& setup, const Sweep& sweep, Tally& tally) {
     std::string names = end.report.substr(static_cast<std::size_t>(length));
     std::erase_if(names, [](char c) { return c == '\r' || c == '\n'; });
     std::printf("  calls:%s\n", names.c_str());
-    if (renameEx != 0 && !sweep.road2)
-        std::printf("  FileRenameInfoEx %s (error %ld)\n", renameEx == 1 ? "taken: road 1" : "refused: road 2 here", error);
 }
 
 // Kills at random moments until the time is up; one round in four with a reader holding the file.
@@ -426,14 +413,14 @@ void randomKills(const Setup& setup, long seconds, Tally& tally) {
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
     while (GetTickCount64() < end) {
         Round round{"random kill " + std::to_string(tally.random + 1), random() % 4 == 0, {}};
-        runRound(setup, round, 0, false, static_cast<long>(random() % 40), tally);  // a few dozen passes
+        runRound(setup, round, 0, static_cast<long>(random() % 40), tally);  // a few dozen passes
     }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::string(argv[1]) == "child") return runChild(argv[2], std::atol(argv[3]), std::string(argv[4]) == "2");
+    if (argc == 4 && std::string(argv[1]) == "child") return runChild(argv[2], std::atol(argv[3]));
     if (argc != 2) {
         std::printf("usage: nubiloWinCrash PATH\\TO\\Nubilo.asi\n");
         return 2;
@@ -450,7 +437,7 @@ int main(int argc, char** argv) {
                 seconds, setup.noRestore ? "; the next start cannot restore (control)" : "");
     const ULONGLONG start = GetTickCount64();
     Tally tally;
-    for (const Sweep& sweep : {Sweep{"road 2", true, false}, Sweep{"road 1", false, false}, Sweep{"held by a reader", false, true}})
+    for (const Sweep& sweep : {Sweep{"the replace", false}, Sweep{"held by a reader", true}})
         stepKills(setup, sweep, tally);
     std::fflush(stdout);
     randomKills(setup, seconds, tally);
