@@ -42,8 +42,10 @@ auto plainPointer(Result (*)(Args...)) -> Result (*)(Args...);
 // Each use its own key: DeleteFileA and remove, say, have one type.
 #define COUNTED(function) Counted<__COUNTER__, decltype(plainPointer(&function))>::hook(#function)
 
-// Points the module's imports named in `hooks` at their wrappers, keeping the real addresses.
-inline void patchImports(HMODULE module, const std::vector<Hook>& hooks) {
+// Points the module's imports named in `hooks` at their wrappers, keeping the real addresses;
+// returns how many import slots it pointed.
+inline int patchImports(HMODULE module, const std::vector<Hook>& hooks) {
+    int pointed = 0;
     auto* base = reinterpret_cast<BYTE*>(module);
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
@@ -60,7 +62,9 @@ inline void patchImports(HMODULE module, const std::vector<Hook>& hooks) {
                 VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
                 slots->u1.Function = reinterpret_cast<ULONGLONG>(hook.wrapper);
                 VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+                ++pointed;
             }
         }
     }
+    return pointed;
 }
