@@ -51,27 +51,30 @@ void startStarStep(CycleState& state) {
     if (!runOffFibre(starStepJob, nullptr)) starStepJob(nullptr);
 }
 
+// A rewrite was tried and ended so.
+bool rewriteEnded(const StarStep& step, ReplaceOutcome outcome) { return step.attempted && step.outcome == outcome; }
+
 // The rewrite's own line, if one was tried: the new star, or the refusal -- a busy file's at
 // once, then at most once a minute while it stays busy.
 void reportRewrite(CycleState& state, const StarStep& step, std::int64_t now) {
-    const bool busy = step.attempted && step.outcome == ReplaceOutcome::busy;
+    const bool busy = rewriteEnded(step, ReplaceOutcome::busy);
     if (busy && (!state.busy || now - state.busyLoggedAt >= busyLogSeconds)) {
         writeLog(couldNotUpdate);
         state.busyLoggedAt = now;
-    } else if (step.thrown || (step.attempted && step.outcome == ReplaceOutcome::failed)) {
+    } else if (step.thrown || rewriteEnded(step, ReplaceOutcome::failed)) {
         writeLog(couldNotUpdate);
-    } else if (step.attempted && step.outcome == ReplaceOutcome::written) {
+    } else if (rewriteEnded(step, ReplaceOutcome::written)) {
         writeLog("[Nubilo] Weather.ini updated. New star: " + step.weathers[static_cast<std::size_t>(step.position)].displayName);
     }
     state.busy = busy;
     // Our own new file is reloaded on the next pass even where the poll cannot tell it from the
     // old one (FAT32 keeps 2-second steps of local time, so a forced later stamp can round back);
     // so is a save the content check found.
-    if (step.unseenSave || (step.attempted && step.outcome == ReplaceOutcome::written)) forgetSeenSettings();
+    if (step.unseenSave || rewriteEnded(step, ReplaceOutcome::written)) forgetSeenSettings();
 }
 
 void takeStarRoad(CycleState& state, const StarStep& step, std::int64_t now) {
-    if (step.attempted && step.outcome == ReplaceOutcome::busy) {
+    if (rewriteEnded(step, ReplaceOutcome::busy)) {
         // Held by another program: still due, tried again shortly; nothing moves meanwhile.
         state.rewriteRetryTime = now + busyRetrySeconds;
         return;
