@@ -5,7 +5,10 @@
 #include <filesystem>
 #include <string>
 
-#include "nubiloTool.h"
+#include "check.h"
+#include "design.h"
+#include "json.h"
+#include "simulate.h"
 
 namespace {
 
@@ -36,7 +39,14 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE const char* designerCheck(const char* bytes, int size) {
     const CheckReport report =
         analyseSettings(std::string_view(bytes, static_cast<std::size_t>(size)), size == 0, LineDetail::runs);
-    return give("{\"check\":" + checkReportRunsJson(report) + ",\"design\":" + designJson(designOf(report)) + "}");
+    JsonText json;
+    jsonOpen(json, '{');
+    jsonKey(json, "check");
+    jsonValue(json, checkReportJson(report, LineDetail::runs));
+    jsonKey(json, "design");
+    jsonValue(json, designJson(designOf(report)));
+    jsonClose(json, '}');
+    return give(std::move(json.text));
 }
 
 // What `nubilo simulate --json` prints for the file, over `seconds`.
@@ -46,13 +56,14 @@ EMSCRIPTEN_KEEPALIVE const char* designerSimulate(const char* bytes, int size, i
     return give(simulationJson(simulateCycle(&settings, seconds), seconds));
 }
 
-// {"text": the settings file for a design (as designJson writes it), "description": how the
-// plug-in runs it}; {"text":""} for a design the page should not have sent.
-EMSCRIPTEN_KEEPALIVE const char* designerWrite(const char* design) {
-    Design parsed;
-    if (!parseDesignJson(design, parsed)) return give("{\"text\":\"\"}");
-    return give("{\"text\":" + jsonString(designedSettingsText(parsed)) + ",\"description\":" +
-                jsonString(designDescription(parsed)) + "}");
+// {"text": the settings file for a design, "description": how the plug-in runs it}; {"text":""}
+// for a design the page should not have sent. The design comes as plain numbers: `orderCount`
+// catalogue indexes, then the ten weathers' minutes.
+EMSCRIPTEN_KEEPALIVE const char* designerWrite(const std::int32_t* numbers, int orderCount, int start) {
+    Design design;
+    if (orderCount < 0 || !designFromNumbers(numbers, static_cast<std::size_t>(orderCount), start, design))
+        design = Design{};  // which the writer refuses: no text
+    return give(designWrittenJson(design));
 }
 
 // The catalogue, the minutes' range and the default design.

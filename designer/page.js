@@ -45,10 +45,12 @@ function ask(call, text) {
   }
 }
 
-// {text: the settings file, description: how the plug-in runs it}
-const write = (d) => ask(nubilo._designerWrite, JSON.stringify({ order: d.order, start: d.start, minutes: d.minutes }));
+// {text: the settings file, description: how the plug-in runs it}. The design goes over as plain
+// numbers: the order, then the ten weathers' minutes.
+const write = (d) => withBytes(new Uint8Array(Int32Array.from([...d.order, ...d.minutes]).buffer),
+  (at) => nubilo._designerWrite(at, d.order.length, d.start));
 const readMinutes = (typed) => ask(nubilo._designerMinutes, typed);
-const copy = (d) => JSON.parse(JSON.stringify(d));
+const copy = (d) => structuredClone(d);
 
 function element(tag, attributes = {}, ...children) {
   const made = document.createElement(tag);

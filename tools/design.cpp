@@ -1,6 +1,7 @@
 // Cycles designed without the file's grammar: the settings text that makes the plug-in run a
 // given cycle, and the design the plug-in makes of a given file.
-#include "nubiloTool.h"
+#include "design.h"
+#include "json.h"
 
 namespace {
 
@@ -52,13 +53,12 @@ std::string designedSettingsText(const Design& design) {
         const auto index = static_cast<std::size_t>(ring[i]);
         inCycle[index] = true;
         text += settingsKey(weatherCatalogue[index]) + " = " + std::to_string(design.minutes[index]) + (i == starLine ? "*" : "**") +
-                " ; int required. Max: 1440, Min: 1\n";
+                minutesComment + "\n";
     }
     std::string others;
     for (std::size_t i = 0; i < weatherCatalogue.size(); ++i)
         if (!inCycle[i])
-            others += settingsKey(weatherCatalogue[i]) + " = " + std::to_string(design.minutes[i]) +
-                      " ; int required. Max: 1440, Min: 1\n";
+            others += settingsKey(weatherCatalogue[i]) + " = " + std::to_string(design.minutes[i]) + minutesComment + "\n";
     if (!others.empty()) text += "; Not in the cycle, kept for their minutes:\n" + others;
     return text;
 }
@@ -78,70 +78,46 @@ Design designOf(const CheckReport& report) {
     return design;
 }
 
-std::string designJson(const Design& design) {
-    std::string json = "{\"order\":[";
-    for (std::size_t i = 0; i < design.order.size(); ++i) {
-        json += i ? "," : "";
-        json += std::to_string(design.order[i]);
-    }
-    json += "],\"start\":" + std::to_string(design.start) + ",\"minutes\":[";
-    for (std::size_t i = 0; i < design.minutes.size(); ++i) {
-        json += i ? "," : "";
-        json += std::to_string(design.minutes[i]);
-    }
-    return json + "]}";
-}
-
 namespace {
 
-// The integers of `"name":[a,b,...]` (or of `"name":n` when `single`), nothing else tolerated.
-bool readNumbers(std::string_view json, std::string_view name, bool single, std::vector<long>& numbers) {
-    std::string key = "\"";
-    key += name;
-    key += "\":";
-    const std::size_t at = json.find(key);
-    if (at == std::string_view::npos) return false;
-    std::size_t i = at + key.size();
-    if (!single && (i >= json.size() || json[i++] != '[')) return false;
-    numbers.clear();
-    for (;;) {
-        if (!single && i < json.size() && json[i] == ']' && numbers.empty()) return true;
-        std::size_t digits = 0;
-        long value = 0;
-        while (i < json.size() && json[i] >= '0' && json[i] <= '9' && digits < 6) {
-            value = value * 10 + (json[i++] - '0');
-            ++digits;
-        }
-        if (digits == 0 || (i < json.size() && json[i] >= '0' && json[i] <= '9')) return false;
-        numbers.push_back(value);
-        if (single) return true;
-        if (i < json.size() && json[i] == ',') {
-            ++i;
-            continue;
-        }
-        return i < json.size() && json[i] == ']';
-    }
+void jsonNumbers(JsonText& json, const char* key, const std::vector<std::int32_t>& numbers) {
+    jsonKey(json, key);
+    jsonOpen(json, '[');
+    for (std::int32_t number : numbers) jsonNumber(json, number);
+    jsonClose(json, ']');
+}
+
+void jsonDesign(JsonText& json, const Design& design) {
+    jsonOpen(json, '{');
+    jsonNumbers(json, "order", design.order);
+    jsonKey(json, "start");
+    jsonNumber(json, static_cast<std::int64_t>(design.start));
+    jsonNumbers(json, "minutes", design.minutes);
+    jsonClose(json, '}');
 }
 
 }  // namespace
 
-bool parseDesignJson(std::string_view json, Design& design) {
-    std::vector<long> order, start, minutes;
-    if (!readNumbers(json, "order", false, order) || !readNumbers(json, "start", true, start) ||
-        !readNumbers(json, "minutes", false, minutes))
-        return false;
-    if (order.empty() || minutes.size() != weatherCatalogue.size() || static_cast<std::size_t>(start[0]) >= order.size())
-        return false;
+std::string designJson(const Design& design) {
+    JsonText json;
+    jsonDesign(json, design);
+    return json.text;
+}
+
+bool designFromNumbers(const std::int32_t* numbers, std::size_t orderCount, std::int64_t start, Design& design) {
+    const std::size_t weathers = weatherCatalogue.size();
+    if (numbers == nullptr || orderCount == 0 || start < 0 || static_cast<std::size_t>(start) >= orderCount) return false;
     Design read;
-    for (long index : order) {
-        if (index >= static_cast<long>(weatherCatalogue.size())) return false;
-        read.order.push_back(static_cast<std::int32_t>(index));
+    for (std::size_t i = 0; i < orderCount; ++i) {
+        if (numbers[i] < 0 || static_cast<std::size_t>(numbers[i]) >= weathers) return false;
+        read.order.push_back(numbers[i]);
     }
-    for (long value : minutes) {
-        if (value < minMinutes || value > maxMinutes) return false;
-        read.minutes.push_back(static_cast<std::int32_t>(value));
+    for (std::size_t i = 0; i < weathers; ++i) {
+        const std::int32_t minutes = numbers[orderCount + i];
+        if (minutes < minMinutes || minutes > maxMinutes) return false;
+        read.minutes.push_back(minutes);
     }
-    read.start = static_cast<std::size_t>(start[0]);
+    read.start = static_cast<std::size_t>(start);
     design = read;
     return true;
 }
@@ -158,13 +134,55 @@ std::string designDescription(const Design& design) {
 }
 
 std::string designerFactsJson() {
-    std::string json = "{\"weathers\":[";
-    for (std::size_t i = 0; i < weatherCatalogue.size(); ++i) {
-        json += i ? "," : "";
-        json += jsonString(weatherCatalogue[i].displayName);
+    JsonText json;
+    jsonOpen(json, '{');
+    jsonKey(json, "weathers");
+    jsonOpen(json, '[');
+    for (const WeatherEntry& entry : weatherCatalogue) jsonString(json, entry.displayName);
+    jsonClose(json, ']');
+    jsonKey(json, "minMinutes");
+    jsonNumber(json, minMinutes);
+    jsonKey(json, "maxMinutes");
+    jsonNumber(json, maxMinutes);
+    jsonKey(json, "defaultDesign");
+    jsonDesign(json, defaultDesign());
+    jsonKey(json, "lastWeather");
+    jsonString(json, "A cycle needs one weather at least: add another before you remove this one.");
+    jsonClose(json, '}');
+    return json.text;
+}
+
+std::string designWrittenJson(const Design& design) {
+    JsonText json;
+    jsonOpen(json, '{');
+    jsonKey(json, "text");
+    jsonString(json, designedSettingsText(design));
+    jsonKey(json, "description");
+    jsonString(json, designDescription(design));
+    jsonClose(json, '}');
+    return json.text;
+}
+
+std::string minutesJson(std::string_view typed) {
+    const std::string line = "Set Rain Time = " + std::string(typed);
+    const SettingsLine parsed = parseSettingsLine(line);
+    JsonText json;
+    jsonOpen(json, '{');
+    jsonKey(json, "ok");
+    jsonBool(json, parsed.verdict == ValueVerdict::valid);
+    if (parsed.verdict != ValueVerdict::valid) {
+        jsonKey(json, "reason");
+        jsonString(json, "Nubilo would reject \"" + std::string(typed) + "\": " + valueRejection(parsed.verdict) +
+                             ". Type a whole number of minutes from " + std::to_string(minMinutes) + " to " +
+                             std::to_string(maxMinutes) + ".");
+    } else {
+        const std::string plain = std::to_string(parsed.minutes);
+        const std::string_view trimmed = trimWhitespace(typed);
+        jsonKey(json, "minutes");
+        jsonNumber(json, parsed.minutes);
+        jsonKey(json, "note");
+        jsonString(json, trimmed == plain ? std::string() : "Nubilo reads \"" + std::string(trimmed) + "\" as " + plain + " minutes.");
     }
-    json += "],\"minMinutes\":" + std::to_string(minMinutes) + ",\"maxMinutes\":" + std::to_string(maxMinutes);
-    json += ",\"defaultDesign\":" + designJson(defaultDesign());
-    json += ",\"lastWeather\":" + jsonString("A cycle needs one weather at least: add another before you remove this one.");
-    return json + "}";
+    jsonClose(json, '}');
+    return json.text;
 }

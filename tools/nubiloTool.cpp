@@ -1,6 +1,8 @@
 #include <ostream>
 
+#include "check.h"
 #include "nubiloTool.h"
+#include "simulate.h"
 
 namespace {
 

@@ -7,7 +7,8 @@
 
 #include "cycle/cycleState.h"
 #include "cycle/mainLoop.h"
-#include "nubiloTool.h"
+#include "json.h"
+#include "simulate.h"
 #include "settings/fileAccess.h"
 #include "settings/settingsFile.h"
 #include "substitute/substituteHost.h"
@@ -77,37 +78,75 @@ Simulation simulateCycle(const std::string* settings, std::int64_t seconds, bool
     return simulation;
 }
 
-std::string simulationJson(const Simulation& simulation, std::int64_t seconds) {
-    std::string json = "{\"seconds\":" + std::to_string(seconds) + ",\"bands\":[";
-    const std::vector<Showing>& shown = simulation.shown;
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        char wind[32];
-        std::snprintf(wind, sizeof wind, "%.1f", static_cast<double>(shown[i].wind));
-        json += i ? "," : "";
-        json += "{\"weather\":" + jsonString(shown[i].displayName) +
-                ",\"game\":" + jsonString(shown[i].gameName) + ",\"start\":" + std::to_string(shown[i].at) +
-                ",\"end\":" + std::to_string(i + 1 < shown.size() ? shown[i + 1].at : seconds) + ",\"wind\":" + wind + "}";
+namespace {
+
+std::int64_t bandEnd(const Simulation& simulation, std::size_t i, std::int64_t seconds) {
+    return i + 1 < simulation.shown.size() ? simulation.shown[i + 1].at : seconds;
+}
+
+void jsonBands(JsonText& json, const Simulation& simulation, std::int64_t seconds) {
+    jsonKey(json, "bands");
+    jsonOpen(json, '[');
+    for (std::size_t i = 0; i < simulation.shown.size(); ++i) {
+        const Showing& band = simulation.shown[i];
+        jsonOpen(json, '{');
+        jsonKey(json, "weather");
+        jsonString(json, band.displayName);
+        jsonKey(json, "game");
+        jsonString(json, band.gameName);
+        jsonKey(json, "start");
+        jsonNumber(json, band.at);
+        jsonKey(json, "end");
+        jsonNumber(json, bandEnd(simulation, i, seconds));
+        jsonKey(json, "wind");
+        jsonDecimal(json, static_cast<double>(band.wind), 1);
+        jsonClose(json, '}');
     }
-    json += "],\"log\":[";
-    std::size_t start = 0;
-    bool first = true;
-    while (start < simulation.log.size()) {
-        std::size_t end = simulation.log.find('\n', start);
-        if (end == std::string::npos) end = simulation.log.size();
-        std::string line = simulation.log.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        json += first ? "" : ",";
-        json += jsonString(line);
-        first = false;
+    jsonClose(json, ']');
+}
+
+void jsonLogLines(JsonText& json, const std::string& log) {
+    jsonKey(json, "log");
+    jsonOpen(json, '[');
+    for (std::size_t start = 0; start < log.size();) {
+        std::size_t end = log.find('\n', start);
+        if (end == std::string::npos) end = log.size();
+        std::string_view line(log.data() + start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        jsonString(json, line);
         start = end + 1;
     }
-    // Each band's times as the page shows them, in the words of the text timeline.
-    json += "],\"labels\":[";
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        const std::int64_t end = i + 1 < shown.size() ? shown[i + 1].at : seconds;
-        json += i ? "," : "";
-        json += "{\"from\":" + jsonString(clockText(shown[i].at)) + ",\"to\":" + jsonString(clockText(end)) +
-                ",\"lasts\":" + jsonString(durationText(end - shown[i].at)) + "}";
+    jsonClose(json, ']');
+}
+
+// Each band's times as the page shows them, in the words of the text timeline.
+void jsonLabels(JsonText& json, const Simulation& simulation, std::int64_t seconds) {
+    jsonKey(json, "labels");
+    jsonOpen(json, '[');
+    for (std::size_t i = 0; i < simulation.shown.size(); ++i) {
+        const std::int64_t start = simulation.shown[i].at, end = bandEnd(simulation, i, seconds);
+        jsonOpen(json, '{');
+        jsonKey(json, "from");
+        jsonString(json, clockText(start));
+        jsonKey(json, "to");
+        jsonString(json, clockText(end));
+        jsonKey(json, "lasts");
+        jsonString(json, durationText(end - start));
+        jsonClose(json, '}');
     }
-    return json + "]}";
+    jsonClose(json, ']');
+}
+
+}  // namespace
+
+std::string simulationJson(const Simulation& simulation, std::int64_t seconds) {
+    JsonText json;
+    jsonOpen(json, '{');
+    jsonKey(json, "seconds");
+    jsonNumber(json, seconds);
+    jsonBands(json, simulation, seconds);
+    jsonLogLines(json, simulation.log);
+    jsonLabels(json, simulation, seconds);
+    jsonClose(json, '}');
+    return json.text;
 }

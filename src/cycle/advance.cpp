@@ -172,7 +172,7 @@ bool validateSettings(StarStep& step) {
         step.messages.emplace_back("[Nubilo] ERROR: Could not open Weather.ini for validation.");
         return false;
     }
-    return countStars(text) == 1;
+    return starIsMovable(countStars(text));
 }
 
 void updateSettingsStar(const IntervalMap& intervals, const std::vector<WeatherEntry>& weathers, StarStep& step) {

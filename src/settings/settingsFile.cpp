@@ -5,6 +5,8 @@
 
 const std::string settingsPath = "Nubilo.ini";
 const std::string settingsBackupPath = "Nubilo.ini.bak";
+const char* const backupSavedMessage = "[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.";
+const char* const defaultsWrittenMessage = "[Nubilo] Default Weather.ini written.";
 
 namespace {
 
@@ -20,7 +22,7 @@ ReplaceOutcome writeDefaultsFile(const FileIdentity* expected, FileIdentity* wri
 
 bool logDefaults(ReplaceOutcome outcome) {
     switch (outcome) {
-        case ReplaceOutcome::written: writeLog("[Nubilo] Default Weather.ini written."); return true;
+        case ReplaceOutcome::written: writeLog(defaultsWrittenMessage); return true;
         case ReplaceOutcome::changedMeanwhile: return false;  // the player's save: the poll reloads it
         case ReplaceOutcome::busy:  // held by another program: as good as refused
         case ReplaceOutcome::failed: break;
@@ -61,7 +63,7 @@ void backUpThenWriteDefaults(const FileIdentity& judged, SettingsLoad& load) {
         // The player saved meanwhile: the unusable file is theirs to replace, the earlier backup stays.
         backupStands = replaceFileContentIf(settingsBackupPath, earlier, true, backup) != ReplaceOutcome::written;
     // Said only while true: a backup taken back again is no news for the player.
-    if (backupStands) writeLog("[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.");
+    if (backupStands) writeLog(backupSavedMessage);
     logDefaults(defaults);
 }
 

@@ -14,6 +14,10 @@ extern const std::string settingsPath;
 // The copy kept of a file the loader found unusable, before defaults replace it.
 extern const std::string settingsBackupPath;
 
+// The loader's lines on replacing an unusable file: the backup made, then the defaults written.
+extern const char* const backupSavedMessage;
+extern const char* const defaultsWrittenMessage;
+
 // Reads a settings file as the single-byte text the parser works on: text mode, and a UTF-16
 // file (by its byte-order mark) read whole and taken down to single bytes.
 FileRead readSettingsFile(const std::string& path, std::string& text, SettingsEncoding* encoding = nullptr);

@@ -196,12 +196,13 @@ std::string outcomeMessage(LoadOutcome outcome, std::int32_t startIndex) {
     return {};
 }
 
-LoadReport readSettingsText(std::string_view text, std::int32_t startIndex) {
+LoadReport readSettingsText(std::string_view text, std::int32_t startIndex, const LineObserver& observe) {
     LoadReport report;
     startSettingsRead(report.read, startIndex);
     forEachSettingsLine(text, [&](std::string_view line) {
         SettingsLine parsed = parseSettingsLine(line);
         if (!takeSettingsLine(report.read, parsed)) report.messages.push_back(invalidValueMessage(parsed.key));
+        if (observe) observe(line, parsed);
         return true;
     });
     report.outcome = finishSettingsRead(report.read);
@@ -210,22 +211,33 @@ LoadReport readSettingsText(std::string_view text, std::int32_t startIndex) {
     return report;
 }
 
+std::int32_t firstWeatherIndex(const SettingsRead& read) {
+    if (read.markedIndexes.size() < 2) return read.startIndex;
+    return read.markedIndexes[customStartPosition(read.markedIndexes, read.startIndex)];
+}
+
+bool takeStarLine(StarLookup& lookup, const SettingsLine& line) {
+    if (lookup.ambiguous) return false;
+    if (line.kind != LineKind::setting || line.catalogueIndex < 0 || line.starsOnLine == 0) return true;
+    lookup.ambiguous = lookup.found != -1;  // a second starred line settles it: none
+    lookup.found = line.catalogueIndex;
+    return !lookup.ambiguous;
+}
+
+std::int32_t starLookupResult(const StarLookup& lookup) { return lookup.ambiguous ? -1 : lookup.found; }
+
 std::int32_t findStarIndexInText(std::string_view text) {
-    std::int32_t found = -1;
-    bool ambiguous = false;
-    forEachSettingsLine(text, [&](std::string_view line) {
-        const SettingsLine parsed = parseSettingsLine(line);
-        if (parsed.kind != LineKind::setting || parsed.catalogueIndex < 0 || parsed.starsOnLine == 0) return true;
-        ambiguous = found != -1;  // a second starred line settles it: none
-        found = parsed.catalogueIndex;
-        return !ambiguous;
-    });
-    return ambiguous ? -1 : found;
+    StarLookup lookup;
+    forEachSettingsLine(text, [&](std::string_view line) { return takeStarLine(lookup, parseSettingsLine(line)); });
+    return starLookupResult(lookup);
 }
 
 std::size_t countStars(std::string_view text) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '*'));
 }
+
+const std::string minutesComment =
+    " ; int required. Max: " + std::to_string(maxMinutes) + ", Min: " + std::to_string(minMinutes);
 
 std::string canonicalSettingsText(const IntervalMap& intervals, const std::vector<WeatherEntry>& weathers,
                                   std::int32_t starIndex) {
@@ -238,7 +250,8 @@ std::string canonicalSettingsText(const IntervalMap& intervals, const std::vecto
         text += " Time = ";
         text += std::to_string(minutes);
         if (static_cast<std::int32_t>(i) == starIndex) text += '*';
-        text += " ; int required. Max: 1440, Min: 1\n";
+        text += minutesComment;
+        text += '\n';
     }
     return text;
 }

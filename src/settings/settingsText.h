@@ -3,6 +3,7 @@
 // lookup, the validation and the `nubilo check` tool all read the file through it.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -114,14 +115,37 @@ struct LoadReport {
     std::vector<std::string> messages;
 };
 
-LoadReport readSettingsText(std::string_view text, std::int32_t startIndex);
+// Hands each line, with what the parser made of it, to `observe` as the loader takes it, so a
+// tool that reports on every line reads the text once.
+using LineObserver = std::function<void(std::string_view raw, const SettingsLine& parsed)>;
+
+LoadReport readSettingsText(std::string_view text, std::int32_t startIndex, const LineObserver& observe = {});
+
+// The weather a load applies first: a custom cycle's start, else the start index.
+std::int32_t firstWeatherIndex(const SettingsRead& read);
 
 // The star lookup: the catalogue index of the one setting line with a recognised key and a '*'
 // anywhere on it, -1 for none or for two and more.
 std::int32_t findStarIndexInText(std::string_view text);
 
+// The lookup line by line: takeStarLine is fed the parsed lines in order and returns false once
+// the answer is settled (a second starred line: none).
+struct StarLookup {
+    std::int32_t found = -1;
+    bool ambiguous = false;
+};
+bool takeStarLine(StarLookup& lookup, const SettingsLine& line);
+std::int32_t starLookupResult(const StarLookup& lookup);
+
 // Every '*' in the text, on lines of every kind.
 std::size_t countStars(std::string_view text);
+
+// The star's rewrite touches only a file with exactly one '*' anywhere in it: with more, which
+// one the player means is a guess.
+constexpr bool starIsMovable(std::size_t starsInFile) { return starsInFile == 1; }
+
+// What every setting line of a written file says of its value: " ; int required. Max: 1440, Min: 1".
+extern const std::string minutesComment;
 
 // The canonical layout, with '\n' line ends (text mode makes them CR LF on Windows).
 std::string canonicalSettingsText(const IntervalMap& intervals, const std::vector<WeatherEntry>& weathers,

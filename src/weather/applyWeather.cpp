@@ -62,9 +62,11 @@ void applyWeather(const std::string& gameName) {
             break;
         }
     }
-    writeLog("[Nubilo] Applied weather: " + *shown);
+    writeLog(appliedWeatherMessage(*shown));
     applyWindForWeather(gameName);
 }
+
+std::string appliedWeatherMessage(const std::string& displayName) { return "[Nubilo] Applied weather: " + displayName; }
 
 void applyWindForWeather(const std::string& gameName) {
     nativeInit(nativeSetWindSpeed);

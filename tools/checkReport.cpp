@@ -1,0 +1,270 @@
+// The two renderers of `nubilo check` -- the text report and the JSON the designer page shows --
+// and the command itself. Every sentence comes from checkWords.cpp and checkVerdicts.cpp.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+#include "check.h"
+#include "json.h"
+#include "nubiloTool.h"
+#include "settings/settingsFile.h"
+#include "weather/applyWeather.h"
+
+namespace {
+
+const char* checkHelp =
+    "usage: nubilo check [--json] [FILE]\n"
+    "\n"
+    "Reads a settings file the way the plug-in does and tells what it will do with it:\n"
+    "every line's verdict, the ten weathers' minutes and marks, how the cycle will run, and the\n"
+    "log lines the plug-in writes on loading it. It never writes anything.\n"
+    "FILE defaults to Nubilo.ini in the current directory. --json prints the same as one JSON\n"
+    "object (what the designer page shows).\n"
+    "\n"
+    "exit status: 0 usable, 1 the plug-in would replace it with defaults, 2 unreadable or bad usage\n"
+    "\n"
+    "examples:\n"
+    "  nubilo check\n"
+    "  nubilo check \"C:/Games/RDR2/Nubilo.ini\"\n";
+
+// The page shows a thousand log lines at most; the tool gives them all.
+constexpr std::size_t pageLogLines = 1000;
+
+std::string lineName(std::size_t number) { return "line " + std::to_string(number); }
+
+std::string appliedLine(const CheckReport& report) { return appliedWeatherMessage(weatherName(report.firstWeather)); }
+
+std::string encodingNote(SettingsEncoding encoding) {
+    if (encoding == SettingsEncoding::utf8Mark) return ", starts with a UTF-8 byte-order mark, skipped";
+    if (encoding == SettingsEncoding::singleByte) return "";
+    return std::string(", ") + encodingName(encoding) + ", read as ASCII";
+}
+
+void writeWeatherTable(std::ostream& out, const CheckReport& report) {
+    out << "\nWeather       Minutes        Marks  Star\n";
+    for (const CheckWeather& row : report.weathers) {
+        char line[96];
+        std::snprintf(line, sizeof line, "%-13s %-14s %-6s %s", weatherName(row.weather).c_str(), minutesText(row).c_str(),
+                      row.marks ? std::to_string(row.marks).c_str() : "-", row.star ? "*" : "");
+        std::string trimmed = line;
+        while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+        out << trimmed << "\n";
+    }
+}
+
+void writeAlert(std::ostream& out, const Alert& alert) {
+    out << "\n" << alert.text;
+    for (std::size_t i = 0; i < alert.lines.size(); ++i) out << (i ? ", " : "") << lineName(alert.lines[i]);
+    out << "\n";
+}
+
+}  // namespace
+
+void writeCheckText(std::ostream& out, const std::string& path, const CheckReport& report) {
+    out << "Checking " << path << " (" << report.lineCount << (report.lineCount == 1 ? " line" : " lines")
+        << encodingNote(report.encoding) << ")\n\n";
+    for (const CheckLine& line : report.lines)
+        for (std::size_t k = 0; k < line.count; ++k) {
+            out << "line " << line.number + k << ": " << lineVerdict(report, line) << "\n";
+            if (!line.shown.empty()) out << "  | " << line.shown << "\n";
+        }
+    writeWeatherTable(out, report);
+    out << "\nCycle: " << cycleText(report) << "\n";
+    for (const Alert& alert : alertsOf(report)) writeAlert(out, alert);
+    out << "\nOn loading this file the plug-in logs:\n";
+    for (const std::string& line : report.logLines) out << "  " << line << "\n";
+    out << "  " << appliedLine(report) << "\n";
+    out << "\n" << conclusionOf(report) << "\n";
+}
+
+namespace {
+
+void jsonLines(JsonText& json, const CheckReport& report, bool runs) {
+    jsonKey(json, runs ? "lineRuns" : "lines");
+    jsonOpen(json, '[');
+    for (const CheckLine& line : report.lines) {
+        jsonOpen(json, '{');
+        jsonKey(json, "verdict");
+        jsonString(json, lineVerdict(report, line));
+        jsonKey(json, "shown");
+        jsonString(json, line.shown);
+        if (runs) {
+            jsonKey(json, "count");
+            jsonNumber(json, static_cast<std::int64_t>(line.count));
+        }
+        jsonClose(json, '}');
+    }
+    jsonClose(json, ']');
+}
+
+void jsonWeathers(JsonText& json, const CheckReport& report) {
+    jsonKey(json, "weathers");
+    jsonOpen(json, '[');
+    for (const CheckWeather& row : report.weathers) {
+        jsonOpen(json, '{');
+        jsonKey(json, "name");
+        jsonString(json, weatherName(row.weather));
+        jsonKey(json, "minutes");
+        jsonNumber(json, row.minutes);
+        jsonKey(json, "byDefault");
+        jsonBool(json, row.byDefault);
+        jsonKey(json, "minutesText");
+        jsonString(json, minutesText(row));
+        jsonKey(json, "marks");
+        jsonNumber(json, row.marks);
+        jsonKey(json, "star");
+        jsonBool(json, row.star);
+        jsonClose(json, '}');
+    }
+    jsonClose(json, ']');
+}
+
+void jsonAlert(JsonText& json, const char* kind, const std::string& text, const std::vector<std::size_t>& lines = {}) {
+    jsonOpen(json, '{');
+    jsonKey(json, "kind");
+    jsonString(json, kind);
+    jsonKey(json, "text");
+    jsonString(json, text);
+    if (!lines.empty()) {
+        jsonKey(json, "lines");
+        jsonOpen(json, '[');
+        for (std::size_t number : lines) {
+            jsonOpen(json, '{');
+            jsonKey(json, "number");
+            jsonNumber(json, static_cast<std::int64_t>(number));
+            jsonKey(json, "text");
+            jsonString(json, lineName(number));
+            jsonClose(json, '}');
+        }
+        jsonClose(json, ']');
+    }
+    jsonClose(json, '}');
+}
+
+// What the page shows above the lines, in the order shown: the conclusion leads when the file
+// would be replaced and closes the list when all is well.
+void jsonAlerts(JsonText& json, const CheckReport& report, const std::vector<Alert>& alerts) {
+    static const char* const kinds[] = {"stuck", "note", "ignored"};  // in AlertKind's order
+    jsonKey(json, "alerts");
+    jsonOpen(json, '[');
+    if (report.wouldReplace) jsonAlert(json, "wouldReplace", conclusionOf(report));
+    for (const Alert& alert : alerts) jsonAlert(json, kinds[static_cast<int>(alert.kind)], alert.text, alert.lines);
+    if (!report.wouldReplace && !report.stuck) jsonAlert(json, "ok", conclusionOf(report));
+    jsonClose(json, ']');
+}
+
+void jsonLog(JsonText& json, const CheckReport& report, bool runs) {
+    const std::vector<std::string>& lines = report.logLines;
+    const std::size_t shown = runs ? std::min(lines.size(), pageLogLines) : lines.size();
+    jsonKey(json, "log");
+    jsonOpen(json, '[');
+    for (std::size_t i = 0; i < shown; ++i) jsonString(json, lines[i]);
+    if (shown < lines.size()) jsonString(json, "... and " + std::to_string(lines.size() - shown) + " more lines");
+    jsonString(json, appliedLine(report));
+    jsonClose(json, ']');
+}
+
+void jsonStringList(JsonText& json, const char* key, const std::vector<std::string>& texts) {
+    jsonKey(json, key);
+    jsonOpen(json, '[');
+    for (const std::string& text : texts) jsonString(json, text);
+    jsonClose(json, ']');
+}
+
+}  // namespace
+
+std::string checkReportJson(const CheckReport& report, LineDetail detail) {
+    const bool runs = detail == LineDetail::runs;
+    const std::vector<Alert> alerts = alertsOf(report);
+    const std::string note = twoStarNote(report);
+    JsonText json;
+    jsonOpen(json, '{');
+    jsonKey(json, "encoding");
+    jsonString(json, encodingName(report.encoding));
+    jsonKey(json, "lineCount");
+    jsonNumber(json, static_cast<std::int64_t>(report.lineCount));
+    jsonLines(json, report, runs);
+    jsonWeathers(json, report);
+    jsonKey(json, "cycle");
+    jsonString(json, cycleText(report));
+    jsonKey(json, "stuck");
+    jsonBool(json, report.stuck);
+    jsonKey(json, "stuckReason");
+    jsonString(json, stuckReason(report));
+    jsonStringList(json, "warnings", note.empty() ? std::vector<std::string>{} : std::vector<std::string>{note});
+    jsonAlerts(json, report, alerts);
+    jsonKey(json, "ignoredLines");
+    jsonOpen(json, '[');
+    for (std::size_t number : report.ignoredLines) jsonNumber(json, static_cast<std::int64_t>(number));
+    jsonClose(json, ']');
+    jsonKey(json, "wouldReplace");
+    jsonBool(json, report.wouldReplace);
+    jsonLog(json, report, runs);
+    jsonKey(json, "conclusion");
+    jsonString(json, conclusionOf(report));
+    jsonClose(json, '}');
+    return json.text;
+}
+
+namespace {
+
+struct CheckArguments {
+    std::string path = "Nubilo.ini";
+    bool json = false;
+    bool help = false;
+};
+
+// False, after saying why, for a command line that names no check to make.
+bool readCheckArguments(const std::vector<std::string>& args, CheckArguments& read, std::ostream& err) {
+    bool havePath = false;
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            read.help = true;
+            return true;
+        }
+        if (arg == "--json") {
+            read.json = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            err << "nubilo check: unknown option " << arg << " (see nubilo check --help)\n";
+            return false;
+        } else if (havePath) {
+            err << "nubilo check: one file at a time, not also " << arg << "\n";
+            return false;
+        } else {
+            read.path = arg;
+            havePath = true;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    CheckArguments arguments;
+    if (!readCheckArguments(args, arguments, err)) return exitUsage;
+    if (arguments.help) {
+        out << checkHelp;
+        return exitUsable;
+    }
+    const std::string& path = arguments.path;
+    std::string text;
+    errno = 0;
+    SettingsEncoding encoding = SettingsEncoding::singleByte;
+    const FileRead file = readSettingsFile(path, text, &encoding);
+    if (!file.opened || file.readError) {
+        err << "nubilo check: cannot read " << path
+            << (file.readError ? " to its end" : std::string(": ") + std::strerror(errno))
+            << (file.notFound ? " (the plug-in would write the default file there)" : "") << "\n";
+        return exitUsage;
+    }
+    CheckReport report = analyseSettings(text, file.identity.size == 0);
+    report.encoding = encoding;  // the text came decoded
+    if (arguments.json)
+        out << checkReportJson(report) << "\n";
+    else
+        writeCheckText(out, path, report);
+    return report.wouldReplace ? exitWouldReplace : exitUsable;
+}
