@@ -86,13 +86,10 @@ void jsonLines(JsonText& json, const CheckReport& report, bool runs) {
     jsonOpen(json, '[');
     for (const CheckLine& line : report.lines) {
         jsonOpen(json, '{');
-        jsonKey(json, "verdict");
-        jsonString(json, lineVerdict(report, line));
-        jsonKey(json, "shown");
-        jsonString(json, line.shown);
+        jsonStringField(json, "verdict", lineVerdict(report, line));
+        jsonStringField(json, "shown", line.shown);
         if (runs) {
-            jsonKey(json, "count");
-            jsonNumber(json, static_cast<std::int64_t>(line.count));
+            jsonNumberField(json, "count", static_cast<std::int64_t>(line.count));
         }
         jsonClose(json, '}');
     }
@@ -104,18 +101,12 @@ void jsonWeathers(JsonText& json, const CheckReport& report) {
     jsonOpen(json, '[');
     for (const CheckWeather& row : report.weathers) {
         jsonOpen(json, '{');
-        jsonKey(json, "name");
-        jsonString(json, weatherName(row.weather));
-        jsonKey(json, "minutes");
-        jsonNumber(json, row.minutes);
-        jsonKey(json, "byDefault");
-        jsonBool(json, row.byDefault);
-        jsonKey(json, "minutesText");
-        jsonString(json, minutesText(row));
-        jsonKey(json, "marks");
-        jsonNumber(json, row.marks);
-        jsonKey(json, "star");
-        jsonBool(json, row.star);
+        jsonStringField(json, "name", weatherName(row.weather));
+        jsonNumberField(json, "minutes", row.minutes);
+        jsonBoolField(json, "byDefault", row.byDefault);
+        jsonStringField(json, "minutesText", minutesText(row));
+        jsonNumberField(json, "marks", row.marks);
+        jsonBoolField(json, "star", row.star);
         jsonClose(json, '}');
     }
     jsonClose(json, ']');
@@ -123,19 +114,15 @@ void jsonWeathers(JsonText& json, const CheckReport& report) {
 
 void jsonAlert(JsonText& json, const char* kind, const std::string& text, const std::vector<std::size_t>& lines = {}) {
     jsonOpen(json, '{');
-    jsonKey(json, "kind");
-    jsonString(json, kind);
-    jsonKey(json, "text");
-    jsonString(json, text);
+    jsonStringField(json, "kind", kind);
+    jsonStringField(json, "text", text);
     if (!lines.empty()) {
         jsonKey(json, "lines");
         jsonOpen(json, '[');
         for (std::size_t number : lines) {
             jsonOpen(json, '{');
-            jsonKey(json, "number");
-            jsonNumber(json, static_cast<std::int64_t>(number));
-            jsonKey(json, "text");
-            jsonString(json, lineName(number));
+            jsonNumberField(json, "number", static_cast<std::int64_t>(number));
+            jsonStringField(json, "text", lineName(number));
             jsonClose(json, '}');
         }
         jsonClose(json, ']');
@@ -181,29 +168,22 @@ std::string checkReportJson(const CheckReport& report, LineDetail detail) {
     const std::string note = twoStarNote(report);
     JsonText json;
     jsonOpen(json, '{');
-    jsonKey(json, "encoding");
-    jsonString(json, encodingName(report.encoding));
-    jsonKey(json, "lineCount");
-    jsonNumber(json, static_cast<std::int64_t>(report.lineCount));
+    jsonStringField(json, "encoding", encodingName(report.encoding));
+    jsonNumberField(json, "lineCount", static_cast<std::int64_t>(report.lineCount));
     jsonLines(json, report, runs);
     jsonWeathers(json, report);
-    jsonKey(json, "cycle");
-    jsonString(json, cycleText(report));
-    jsonKey(json, "stuck");
-    jsonBool(json, report.stuck);
-    jsonKey(json, "stuckReason");
-    jsonString(json, stuckReason(report));
+    jsonStringField(json, "cycle", cycleText(report));
+    jsonBoolField(json, "stuck", report.stuck);
+    jsonStringField(json, "stuckReason", stuckReason(report));
     jsonStringList(json, "warnings", note.empty() ? std::vector<std::string>{} : std::vector<std::string>{note});
     jsonAlerts(json, report, alerts);
     jsonKey(json, "ignoredLines");
     jsonOpen(json, '[');
     for (std::size_t number : report.ignoredLines) jsonNumber(json, static_cast<std::int64_t>(number));
     jsonClose(json, ']');
-    jsonKey(json, "wouldReplace");
-    jsonBool(json, report.wouldReplace);
+    jsonBoolField(json, "wouldReplace", report.wouldReplace);
     jsonLog(json, report, runs);
-    jsonKey(json, "conclusion");
-    jsonString(json, conclusionOf(report));
+    jsonStringField(json, "conclusion", conclusionOf(report));
     jsonClose(json, '}');
     return json.text;
 }
@@ -213,42 +193,37 @@ namespace {
 struct CheckArguments {
     std::string path = "Nubilo.ini";
     bool json = false;
-    bool help = false;
 };
 
-// False, after saying why, for a command line that names no check to make.
-bool readCheckArguments(const std::vector<std::string>& args, CheckArguments& read, std::ostream& err) {
+// goOn, or the exit status of a command line that names no check to make (help, or a mistake).
+int readCheckArguments(const std::vector<std::string>& args, CheckArguments& read, std::ostream& out, std::ostream& err) {
     bool havePath = false;
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
-            read.help = true;
-            return true;
+            out << checkHelp;
+            return exitUsable;
         }
         if (arg == "--json") {
             read.json = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             err << "nubilo check: unknown option " << arg << " (see nubilo check --help)\n";
-            return false;
+            return exitUsage;
         } else if (havePath) {
             err << "nubilo check: one file at a time, not also " << arg << "\n";
-            return false;
+            return exitUsage;
         } else {
             read.path = arg;
             havePath = true;
         }
     }
-    return true;
+    return goOn;
 }
 
 }  // namespace
 
 int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     CheckArguments arguments;
-    if (!readCheckArguments(args, arguments, err)) return exitUsage;
-    if (arguments.help) {
-        out << checkHelp;
-        return exitUsable;
-    }
+    if (const int done = readCheckArguments(args, arguments, out, err); done != goOn) return done;
     const std::string& path = arguments.path;
     std::string text;
     errno = 0;

@@ -139,9 +139,9 @@ std::string twoStarNote(const CheckReport& report) {
 
 std::vector<Alert> alertsOf(const CheckReport& report) {
     std::vector<Alert> alerts;
-    if (report.stuck) alerts.push_back({AlertKind::stuck, "Stuck: the weather never changes with this file: " + stuckReason(report)});
+    if (report.stuck) alerts.push_back({AlertKind::stuck, "Stuck: the weather never changes with this file: " + stuckReason(report), {}});
     const std::string note = twoStarNote(report);
-    if (!note.empty()) alerts.push_back({AlertKind::note, "Note: " + note});
+    if (!note.empty()) alerts.push_back({AlertKind::note, "Note: " + note, {}});
     if (report.ignoredCount > 0) {
         const std::size_t count = report.ignoredCount, listed = report.ignoredLines.size();
         alerts.push_back({AlertKind::ignored,

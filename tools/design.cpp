@@ -90,8 +90,7 @@ void jsonNumbers(JsonText& json, const char* key, const std::vector<std::int32_t
 void jsonDesign(JsonText& json, const Design& design) {
     jsonOpen(json, '{');
     jsonNumbers(json, "order", design.order);
-    jsonKey(json, "start");
-    jsonNumber(json, static_cast<std::int64_t>(design.start));
+    jsonNumberField(json, "start", static_cast<std::int64_t>(design.start));
     jsonNumbers(json, "minutes", design.minutes);
     jsonClose(json, '}');
 }
@@ -140,14 +139,11 @@ std::string designerFactsJson() {
     jsonOpen(json, '[');
     for (const WeatherEntry& entry : weatherCatalogue) jsonString(json, entry.displayName);
     jsonClose(json, ']');
-    jsonKey(json, "minMinutes");
-    jsonNumber(json, minMinutes);
-    jsonKey(json, "maxMinutes");
-    jsonNumber(json, maxMinutes);
+    jsonNumberField(json, "minMinutes", minMinutes);
+    jsonNumberField(json, "maxMinutes", maxMinutes);
     jsonKey(json, "defaultDesign");
     jsonDesign(json, defaultDesign());
-    jsonKey(json, "lastWeather");
-    jsonString(json, "A cycle needs one weather at least: add another before you remove this one.");
+    jsonStringField(json, "lastWeather", "A cycle needs one weather at least: add another before you remove this one.");
     jsonClose(json, '}');
     return json.text;
 }
@@ -155,10 +151,8 @@ std::string designerFactsJson() {
 std::string designWrittenJson(const Design& design) {
     JsonText json;
     jsonOpen(json, '{');
-    jsonKey(json, "text");
-    jsonString(json, designedSettingsText(design));
-    jsonKey(json, "description");
-    jsonString(json, designDescription(design));
+    jsonStringField(json, "text", designedSettingsText(design));
+    jsonStringField(json, "description", designDescription(design));
     jsonClose(json, '}');
     return json.text;
 }
@@ -168,20 +162,16 @@ std::string minutesJson(std::string_view typed) {
     const SettingsLine parsed = parseSettingsLine(line);
     JsonText json;
     jsonOpen(json, '{');
-    jsonKey(json, "ok");
-    jsonBool(json, parsed.verdict == ValueVerdict::valid);
+    jsonBoolField(json, "ok", parsed.verdict == ValueVerdict::valid);
     if (parsed.verdict != ValueVerdict::valid) {
-        jsonKey(json, "reason");
-        jsonString(json, "Nubilo would reject \"" + std::string(typed) + "\": " + valueRejection(parsed.verdict) +
+        jsonStringField(json, "reason", "Nubilo would reject \"" + std::string(typed) + "\": " + valueRejection(parsed.verdict) +
                              ". Type a whole number of minutes from " + std::to_string(minMinutes) + " to " +
                              std::to_string(maxMinutes) + ".");
     } else {
         const std::string plain = std::to_string(parsed.minutes);
         const std::string_view trimmed = trimWhitespace(typed);
-        jsonKey(json, "minutes");
-        jsonNumber(json, parsed.minutes);
-        jsonKey(json, "note");
-        jsonString(json, trimmed == plain ? std::string() : "Nubilo reads \"" + std::string(trimmed) + "\" as " + plain + " minutes.");
+        jsonNumberField(json, "minutes", parsed.minutes);
+        jsonStringField(json, "note", trimmed == plain ? std::string() : "Nubilo reads \"" + std::string(trimmed) + "\" as " + plain + " minutes.");
     }
     jsonClose(json, '}');
     return json.text;

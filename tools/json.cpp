@@ -53,6 +53,21 @@ void jsonBool(JsonText& json, bool value) {
     json.afterValue = true;
 }
 
+void jsonStringField(JsonText& json, std::string_view key, std::string_view text) {
+    jsonKey(json, key);
+    jsonString(json, text);
+}
+
+void jsonNumberField(JsonText& json, std::string_view key, std::int64_t number) {
+    jsonKey(json, key);
+    jsonNumber(json, number);
+}
+
+void jsonBoolField(JsonText& json, std::string_view key, bool value) {
+    jsonKey(json, key);
+    jsonBool(json, value);
+}
+
 void jsonValue(JsonText& json, std::string_view written) {
     startValue(json);
     json.text += written;

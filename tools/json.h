@@ -19,6 +19,10 @@ void jsonString(JsonText& json, std::string_view text);
 void jsonNumber(JsonText& json, std::int64_t number);
 void jsonDecimal(JsonText& json, double number, int places);
 void jsonBool(JsonText& json, bool value);
+// A key and its value, the commonest pair.
+void jsonStringField(JsonText& json, std::string_view key, std::string_view text);
+void jsonNumberField(JsonText& json, std::string_view key, std::int64_t number);
+void jsonBoolField(JsonText& json, std::string_view key, bool value);
 // A whole value these functions wrote already, taken in as it is.
 void jsonValue(JsonText& json, std::string_view written);
 

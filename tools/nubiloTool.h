@@ -11,5 +11,7 @@
 constexpr int exitUsable = 0;
 constexpr int exitWouldReplace = 1;
 constexpr int exitUsage = 2;
+// What a command's argument reader returns when the command is to run.
+constexpr int goOn = -1;
 
 int runNubilo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

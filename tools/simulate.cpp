@@ -95,7 +95,6 @@ struct SimulateArguments {
     double hours = 24;
     bool showLog = false;
     bool json = false;
-    bool help = false;
 };
 
 bool readHours(const std::string& value, double& hours, std::ostream& err) {
@@ -107,13 +106,14 @@ bool readHours(const std::string& value, double& hours, std::ostream& err) {
     return false;
 }
 
-// False, after saying why, for a command line that names no simulation to run.
-bool readSimulateArguments(const std::vector<std::string>& args, SimulateArguments& read, std::ostream& err) {
+// goOn, or the exit status of a command line that names no simulation to run (help, a mistake).
+int readSimulateArguments(const std::vector<std::string>& args, SimulateArguments& read, std::ostream& out,
+                          std::ostream& err) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
-            read.help = true;
-            return true;
+            out << simulateHelp;
+            return exitUsable;
         }
         if (arg == "--log") {
             read.showLog = true;
@@ -121,17 +121,17 @@ bool readSimulateArguments(const std::vector<std::string>& args, SimulateArgumen
             read.json = true;
         } else if (arg != "--settings" && arg != "--hours") {
             err << "nubilo simulate: unknown argument " << arg << " (see nubilo simulate --help)\n";
-            return false;
+            return exitUsage;
         } else if (i + 1 == args.size()) {
             err << "nubilo simulate: " << arg << " needs a value (see nubilo simulate --help)\n";
-            return false;
+            return exitUsage;
         } else if (arg == "--settings") {
             read.settings = args[++i];
         } else if (!readHours(args[++i], read.hours, err)) {
-            return false;
+            return exitUsage;
         }
     }
-    return true;
+    return goOn;
 }
 
 void writeTimeline(std::ostream& out, const std::vector<Showing>& shown, std::int64_t seconds) {
@@ -197,11 +197,7 @@ std::string durationText(std::int64_t seconds) {
 
 int runSimulate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     SimulateArguments arguments;
-    if (!readSimulateArguments(args, arguments, err)) return exitUsage;
-    if (arguments.help) {
-        out << simulateHelp;
-        return exitUsable;
-    }
+    if (const int done = readSimulateArguments(args, arguments, out, err); done != goOn) return done;
     std::string original;
     if (!arguments.settings.empty()) {
         const FileRead read = readWholeFile(arguments.settings, original, true);

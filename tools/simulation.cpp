@@ -90,14 +90,10 @@ void jsonBands(JsonText& json, const Simulation& simulation, std::int64_t second
     for (std::size_t i = 0; i < simulation.shown.size(); ++i) {
         const Showing& band = simulation.shown[i];
         jsonOpen(json, '{');
-        jsonKey(json, "weather");
-        jsonString(json, band.displayName);
-        jsonKey(json, "game");
-        jsonString(json, band.gameName);
-        jsonKey(json, "start");
-        jsonNumber(json, band.at);
-        jsonKey(json, "end");
-        jsonNumber(json, bandEnd(simulation, i, seconds));
+        jsonStringField(json, "weather", band.displayName);
+        jsonStringField(json, "game", band.gameName);
+        jsonNumberField(json, "start", band.at);
+        jsonNumberField(json, "end", bandEnd(simulation, i, seconds));
         jsonKey(json, "wind");
         jsonDecimal(json, static_cast<double>(band.wind), 1);
         jsonClose(json, '}');
@@ -126,12 +122,9 @@ void jsonLabels(JsonText& json, const Simulation& simulation, std::int64_t secon
     for (std::size_t i = 0; i < simulation.shown.size(); ++i) {
         const std::int64_t start = simulation.shown[i].at, end = bandEnd(simulation, i, seconds);
         jsonOpen(json, '{');
-        jsonKey(json, "from");
-        jsonString(json, clockText(start));
-        jsonKey(json, "to");
-        jsonString(json, clockText(end));
-        jsonKey(json, "lasts");
-        jsonString(json, durationText(end - start));
+        jsonStringField(json, "from", clockText(start));
+        jsonStringField(json, "to", clockText(end));
+        jsonStringField(json, "lasts", durationText(end - start));
         jsonClose(json, '}');
     }
     jsonClose(json, ']');
@@ -142,8 +135,7 @@ void jsonLabels(JsonText& json, const Simulation& simulation, std::int64_t secon
 std::string simulationJson(const Simulation& simulation, std::int64_t seconds) {
     JsonText json;
     jsonOpen(json, '{');
-    jsonKey(json, "seconds");
-    jsonNumber(json, seconds);
+    jsonNumberField(json, "seconds", seconds);
     jsonBands(json, simulation, seconds);
     jsonLogLines(json, simulation.log);
     jsonLabels(json, simulation, seconds);
