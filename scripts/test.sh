@@ -37,15 +37,15 @@ cmake --preset designer
 cmake --build --preset designer
 node --test tests/browser/
 
-step "Windows plug-in (MinGW-w64), end-to-end under Wine, player's package"
+step "Windows plug-in (MinGW-w64), end-to-end under Wine, player's package made"
 cmake --preset win64
 cmake --build --preset win64
 ctest --preset win64
 cmake --build --preset win64 --target package-zip
-bash scripts/checkPackage.sh build/win64/Nubilo-*-win64.zip
 
-step "Reproducible release: Nubilo.asi and nubilo.exe built twice, in two folders, compared byte for byte"
+step "Reproducible release: two more builds of the win64 preset, compared byte for byte with each other and build/win64; the player's package checked, its Nubilo.asi against them"
 bash scripts/checkReproducible.sh
+bash scripts/checkPackage.sh build/win64/Nubilo-*-win64.zip build/reproducible.sha256
 
 step "GitHub Actions workflow (not run here: linted against the workflow schema)"
 npx --no-install action-validator .github/workflows/*.yml && echo "workflow files valid"
