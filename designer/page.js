@@ -14,6 +14,8 @@ let design = null;       // {order: [catalogue index...], start: position, minut
 let fileText = "";        // the file the design makes
 let lastSimulation = null;
 
+// ---- the plug-in's calls --------------------------------------------------------------------
+
 // The plug-in's answers are JSON whose strings carry the file's bytes one per character; shown
 // as UTF-8 where they are, with a replacement character where they are not.
 function bytesText(s) {
@@ -235,7 +237,10 @@ function renderDesign() {
     return element("tr", {}, element("td", {}, swatch(i), element("label", { for: `in${i}`, text: name })),
       element("td", {}, box), element("td", {}, minutes, minutesNote), element("td", {}, again));
   }));
+}
 
+// The cycle's entries, to reorder by buttons or dragging, with the start among them.
+function renderOrder() {
   let dragged = null;
   // The focus follows the moved entry to its new place.
   const move = (from, to, button) => {
@@ -277,6 +282,7 @@ function renderDesign() {
     item.addEventListener("drop", (event) => { event.preventDefault(); if (dragged !== null) move(dragged, position); });
     return item;
   }));
+  renderOrder();
   $("designNote").textContent = written.description;
 }
 
@@ -299,9 +305,10 @@ function changed(focusId) {
   if (control && control !== document.activeElement) control.focus();
 }
 
-// A file the player brought: shown as the plug-in reads it, and the design starts from what the
-// plug-in makes of it.
-// A file the player brings is checked and simulated by a second copy of the plug-in's code on a
+// ---- 1. files the player brings ---------------------------------------------------------------
+
+// A file the player brings is shown as the plug-in reads it, and the design starts from what the
+// plug-in makes of it. It is checked and simulated by a second copy of the plug-in's code on a
 // worker thread, so the page stays responsive however big it is; a newer file stops an older one.
 const sizeLimit = 16 * 1024 * 1024;
 let worker = null;
@@ -431,6 +438,8 @@ function wire() {
     openFile(event.dataTransfer.files[0]);
   });
 }
+
+// ---- start-up ---------------------------------------------------------------------------------
 
 createNubilo().then((module) => {
   nubilo = module;
