@@ -190,6 +190,28 @@ TEST_F(Tool, SimulateShowsTheDefaultCycleQuicklyAndTouchesNoFile) {
     EXPECT_TRUE(fs::is_empty(scratch));  // nothing left here, and the private copy is gone
 }
 
+// The private directory goes whatever happens; where none can be made, simulate says so and stops.
+TEST_F(Tool, SimulateLeavesNoPrivateDirectoryBehind) {
+    const char* saved = std::getenv("TMPDIR");
+    const std::string before = saved != nullptr ? saved : "";
+    fs::create_directory("tmp");
+    setenv("TMPDIR", (scratch / "tmp").c_str(), 1);
+    EXPECT_EQ(nubilo({"simulate", "--hours", "1"}).status, 0);
+    EXPECT_TRUE(fs::is_empty("tmp"));
+    writeFile("notADirectory", "x");
+    setenv("TMPDIR", (scratch / "notADirectory").c_str(), 1);
+    const ToolRun refused = nubilo({"simulate", "--hours", "1"});
+    if (saved != nullptr)
+        setenv("TMPDIR", before.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(contains(refused.err, "nubilo simulate: cannot make a private directory: ")) << refused.err;
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(readFile("notADirectory"), "x");
+    EXPECT_EQ(fs::current_path(), scratch);
+}
+
 TEST_F(Tool, SimulateRunsACopyOfTheGivenFileAndCanShowTheLog) {
     fs::copy_file(corpus / "custom-repeats.ini", "Nubilo.ini");
     const std::string before = readFile("Nubilo.ini");
