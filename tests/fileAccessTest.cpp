@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "settings/fileAccess.h"
+#include "fileAccess/fileAccess.h"
 #include "testSupport.h"
 
 namespace fs = std::filesystem;

@@ -6,8 +6,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "fileAccess/fileAccess.h"
 #include "nubiloTool.h"
-#include "settings/fileAccess.h"
 #include "settings/settingsFile.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <random>
 #include <sstream>
 
+#include "fileAccess/fileAccess.h"
 #include "nubiloTool.h"
-#include "settings/fileAccess.h"
 #include "substitute/substituteHost.h"
 #include "weather/applyWeather.h"
 

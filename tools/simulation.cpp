@@ -7,8 +7,8 @@
 
 #include "cycle/cycleState.h"
 #include "cycle/mainLoop.h"
+#include "fileAccess/fileAccess.h"
 #include "nubiloTool.h"
-#include "settings/fileAccess.h"
 #include "settings/settingsFile.h"
 #include "substitute/substituteHost.h"
 #include "weather/applyWeather.h"

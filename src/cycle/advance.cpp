@@ -6,10 +6,10 @@
 
 #include "cycle/cycleState.h"
 #include "cycle/mainLoop.h"
+#include "fileAccess/fileAccess.h"
 #include "host/clock.h"
 #include "host/worker.h"
 #include "log/log.h"
-#include "settings/fileAccess.h"
 #include "settings/settingsFile.h"
 #include "settings/settingsText.h"
 #include "weather/applyWeather.h"

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "fileAccess/fileAccess.h"
 #include "settings/catalogue.h"
-#include "settings/fileAccess.h"
 
 struct CycleState {
     std::int32_t currentPosition = 0;  // catalogue index, or index into customCycle while customActive

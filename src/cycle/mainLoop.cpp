@@ -6,10 +6,10 @@
 
 #include "cycle/advance.h"
 #include "cycle/cycleState.h"
+#include "fileAccess/fileAccess.h"
 #include "host/clock.h"
 #include "host/hostApi.h"
 #include "log/log.h"
-#include "settings/fileAccess.h"
 #include "settings/settingsFile.h"
 #include "settings/settingsText.h"
 #include "weather/applyWeather.h"

@@ -1,11 +1,11 @@
-#include "settings/fileAccess.h"
+#include "fileAccess/fileAccess.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
-#include "settings/fileAccessPlatform.h"
+#include "fileAccess/fileAccessPlatform.h"
 
 namespace fs = std::filesystem;
 

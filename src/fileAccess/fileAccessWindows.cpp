@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/fileAccessPlatform.h"
+#include "fileAccess/fileAccessPlatform.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "settings/fileAccessPlatform.h"
+#include "fileAccess/fileAccessPlatform.h"
 
 namespace fs = std::filesystem;
 
