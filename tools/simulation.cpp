@@ -49,12 +49,8 @@ std::int64_t nextEventfulSecond(std::int64_t now, std::int64_t end) {
     FileIdentity file;
     if (queryFileIdentity(settingsPath.c_str(), file) && differsFromSeen(file)) return now + 1;
     if (state.settling) return now + 1;
-    const std::int32_t index = currentCatalogueIndex(state);
-    if (index < 0) return end;
-    auto found = state.intervals.find(state.workingCatalogue[static_cast<std::size_t>(index)].displayName);
-    const std::int64_t minutes = found == state.intervals.end() ? defaultMinutes : found->second;
-    const std::int64_t due = state.lastChangeTime + minutes * 60 - simulationStart;
-    return std::clamp(due, now + 1, end);
+    if (currentCatalogueIndex(state) < 0) return end;
+    return std::clamp(dueTime(state) - simulationStart, now + 1, end);
 }
 
 }  // namespace

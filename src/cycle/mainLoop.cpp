@@ -29,16 +29,6 @@ void rememberSettingsIdentity(const FileIdentity& identity) {
     cycleState.settingsWriteTime = identity.exists ? identity : FileIdentity{};
 }
 
-}  // namespace
-
-FileIdentity seenSettingsIdentity() { return cycleState.settingsWriteTime; }
-
-bool differsFromSeen(const FileIdentity& file) { return !sameFile(file, cycleState.settingsWriteTime); }
-
-void forgetSeenSettings() { cycleState.settingsWriteTime = FileIdentity{}; }
-
-namespace {
-
 // A crash in the middle of a rewrite (the game killed, a power cut) may have left the old file
 // aside and our temporary beside it: the player's file goes back before it is loaded.
 Recovery recoverFile(const std::string& path, const std::string& name) {
