@@ -25,13 +25,7 @@ std::vector<Showing> timeline() {
             Showing showing;
             showing.at = call.clock - simulationStart;
             showing.gameName = lastHashed;
-            showing.displayName = lastHashed;
-            for (const WeatherEntry& entry : weatherCatalogue) {
-                if (entry.gameName == lastHashed) {
-                    showing.displayName = entry.displayName;
-                    break;
-                }
-            }
+            showing.displayName = displayNameOf(lastHashed);
             shown.push_back(showing);
         }
         if (call.hash == nativeSetWindSpeed && !shown.empty() && !call.args.empty()) {

@@ -24,3 +24,7 @@ constexpr std::int32_t maxMinutes = 1440;
 
 // "Set " + displayName + " Time": the only keys the settings file knows.
 std::string settingsKey(const WeatherEntry& entry);
+
+// The display name of the first catalogue weather with this game name; the game name itself for
+// a name the catalogue does not hold.
+const std::string& displayNameOf(const std::string& gameName);
