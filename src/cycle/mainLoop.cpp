@@ -121,6 +121,8 @@ void runCyclePass() noexcept {
                 rememberSettingsIdentity(file);
                 reload(UnusableFile::defer);
             } else if (state.settling &&
+                       // Unsigned: a clock set back since the change makes the file count as
+                       // settled at once, not wait for the clock to catch up.
                        static_cast<std::uint64_t>(currentTime() - state.settlingSince) >= settleSeconds) {
                 reload(UnusableFile::replace);  // unchanged long enough: no save is in progress
             }
