@@ -26,5 +26,5 @@ constexpr std::int32_t maxMinutes = 1440;  // a day
 std::string settingsKey(const WeatherEntry& entry);
 
 // The display name of the first catalogue weather with this game name; the game name itself for
-// a name the catalogue does not hold.
+// a name the catalogue does not hold (the argument, then: keep it no longer than that).
 const std::string& displayNameOf(const std::string& gameName);
