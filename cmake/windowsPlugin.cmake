@@ -17,10 +17,10 @@ else()
 endif()
 add_custom_target(hostImportLibrary DEPENDS ${hostImportLib})
 
-configure_file(${PROJECT_SOURCE_DIR}/src/host/version.rc.in ${CMAKE_CURRENT_BINARY_DIR}/version.rc @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/src/plugin/version.rc.in ${CMAKE_CURRENT_BINARY_DIR}/version.rc @ONLY)
 
 # The shipped plug-in runs the star's file work on a thread of its own (substitute builds: at once).
-add_library(Nubilo SHARED src/host/dllMain.cpp src/host/workerWindows.cpp ${CMAKE_CURRENT_BINARY_DIR}/version.rc)
+add_library(Nubilo SHARED src/plugin/dllMain.cpp src/host/workerWindows.cpp ${CMAKE_CURRENT_BINARY_DIR}/version.rc)
 set_target_properties(Nubilo PROPERTIES PREFIX "" SUFFIX ".asi" OUTPUT_NAME Nubilo)
 add_dependencies(Nubilo hostImportLibrary)
 target_link_libraries(Nubilo PRIVATE nubilo_core nubilo_clock ${hostImportLib})

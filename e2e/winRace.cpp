@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "e2e/winSupport.h"
+#include "fileAccess/fileAccess.h"
 #include "settings/catalogue.h"
-#include "settings/fileAccess.h"
 #include "settings/settingsText.h"
 #include "substitute/substituteHost.h"
 #include "tests/raceSupport.h"

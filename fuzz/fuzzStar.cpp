@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "cycle/advance.h"
+#include "fileAccess/fileAccess.h"
 #include "fuzzSupport.h"
-#include "settings/fileAccess.h"
 #include "settings/settingsText.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -1,9 +1,9 @@
 // Where the substitute host is linked into one program with the plug-in, it answers the
 // plug-in's host calls and its clock directly, and stands in for the platform's attach/detach.
 #include "host/clock.h"
-#include "host/entry.h"
 #include "host/hostApi.h"
 #include "host/worker.h"
+#include "plugin/entry.h"
 #include "substitute/substituteHost.h"
 
 void scriptRegister(HostModule module, ScriptEntry entry) { substituteScriptRegister(module, entry); }

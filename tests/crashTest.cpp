@@ -12,7 +12,7 @@
 
 #include "cycle/cycleState.h"
 #include "cycle/mainLoop.h"
-#include "settings/fileAccess.h"
+#include "fileAccess/fileAccess.h"
 #include "settings/settingsFile.h"
 #include "substitute/substituteHost.h"
 #include "testSupport.h"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "settings/fileAccess.h"
+#include "fileAccess/fileAccess.h"
 #include "testSupport.h"
 
 namespace fs = std::filesystem;
@@ -27,10 +27,10 @@ TEST_F(FileAccess, EveryReplaceGetsANewLastWriteTime) {
     std::vector<std::int64_t> seen{writeTimeOf("a.ini")};
     for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(replaceFileContent("a.ini", "y", false));
-        std::int64_t now = 0;
-        ASSERT_TRUE(queryWriteTime("a.ini", now));
-        EXPECT_NE(now, seen.back()) << "rewrite " << i;
-        seen.push_back(now);
+        FileIdentity now;
+        ASSERT_TRUE(queryFileIdentity("a.ini", now));
+        EXPECT_NE(now.writeTime, seen.back()) << "rewrite " << i;
+        seen.push_back(now.writeTime);
     }
 }
 

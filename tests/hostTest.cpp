@@ -1,6 +1,6 @@
 // Attach and detach against the substitute host, and the keyboard callback's lack of effect.
 #include "cycle/cycleState.h"
-#include "host/entry.h"
+#include "plugin/entry.h"
 #include "substitute/substituteHost.h"
 #include "testSupport.h"
 

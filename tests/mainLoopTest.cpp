@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "cycle/cycleState.h"
-#include "settings/fileAccess.h"
+#include "fileAccess/fileAccess.h"
 #include "substitute/substituteHost.h"
 #include "testSupport.h"
 #include "weather/applyWeather.h"

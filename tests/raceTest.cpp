@@ -26,7 +26,7 @@
 
 #include "cycle/cycleState.h"
 #include "cycle/mainLoop.h"
-#include "settings/fileAccess.h"
+#include "fileAccess/fileAccess.h"
 #include "settings/settingsText.h"
 #include "substitute/substituteHost.h"
 #include "tests/raceSupport.h"

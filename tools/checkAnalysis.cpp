@@ -13,7 +13,7 @@ constexpr std::size_t maxListed = 100;
 struct Walk {
     CheckReport& report;
     LineDetail detail;
-    std::vector<bool> given = std::vector<bool>(weatherCatalogue.size(), false);
+    std::vector<bool> given;  // a usable line set the weather's minutes
     StarLookup lookup;
 };
 
@@ -91,7 +91,7 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile, LineDetail d
     CheckReport report;
     report.encoding = detectEncoding(bytes);
     report.emptyFile = emptyFile;
-    Walk walk{report, detail};
+    Walk walk{report, detail, std::vector<bool>(weatherCatalogue.size(), false), StarLookup{}};
     const std::string text = decodeSettingsBytes(bytes);
     report.load = readSettingsText(text, 0, [&](std::string_view raw, const SettingsLine& parsed) { takeLine(walk, raw, parsed); });
     report.starLookup = starLookupResult(walk.lookup);
@@ -105,6 +105,6 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile, LineDetail d
     const SettingsRead& read = report.load.read;
     // Outside a custom cycle the weather moves on only through the star's rewrite.
     report.stuck = !report.wouldReplace && read.markedIndexes.size() < 2 && !starIsMovable(report.starCount);
-    report.firstWeather = firstWeatherIndex(read);
+    report.firstWeather = firstWeatherIndex(read.markedIndexes, read.startIndex);
     return report;
 }

@@ -235,7 +235,7 @@ int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
             << (file.notFound ? " (the plug-in would write the default file there)" : "") << "\n";
         return exitUsage;
     }
-    CheckReport report = analyseSettings(text, file.identity.size == 0);
+    CheckReport report = analyseSettings(text, file.identity.exists && file.identity.size == 0);
     report.encoding = encoding;  // the text came decoded
     if (arguments.json)
         out << checkReportJson(report) << "\n";

@@ -132,7 +132,7 @@ std::string twoStarNote(const CheckReport& report) {
     }
     const std::vector<std::size_t> earlier(numbers.begin(), numbers.end() - 1);
     return lineList(numbers) + " each carry one star (" + names + "). Marked lines make a custom cycle: " +
-           arrowList(read.markedIndexes) + ", starting with " + weatherName(firstWeatherIndex(read)) +
+           arrowList(read.markedIndexes) + ", starting with " + weatherName(firstWeatherIndex(read.markedIndexes, read.startIndex)) +
            ", not all ten weathers. If you moved the star to " + weatherName(stars.back().weather) + ", remove the star on " +
            lineList(earlier) + " to run all ten weathers in order from there.";
 }

@@ -8,10 +8,10 @@
 #include <random>
 #include <sstream>
 
+#include "fileAccess/fileAccess.h"
 #include "nubiloTool.h"
 #include "simulate.h"
 #include "settings/catalogue.h"
-#include "settings/fileAccess.h"
 #include "substitute/substituteHost.h"
 #include "weather/applyWeather.h"
 

@@ -7,9 +7,9 @@
 
 #include "cycle/cycleState.h"
 #include "cycle/mainLoop.h"
+#include "fileAccess/fileAccess.h"
 #include "json.h"
 #include "simulate.h"
-#include "settings/fileAccess.h"
 #include "settings/settingsFile.h"
 #include "substitute/substituteHost.h"
 #include "weather/applyWeather.h"
@@ -26,13 +26,7 @@ std::vector<Showing> timeline() {
             Showing showing;
             showing.at = call.clock - simulationStart;
             showing.gameName = lastHashed;
-            showing.displayName = lastHashed;
-            for (const WeatherEntry& entry : weatherCatalogue) {
-                if (entry.gameName == lastHashed) {
-                    showing.displayName = entry.displayName;
-                    break;
-                }
-            }
+            showing.displayName = displayNameOf(lastHashed);
             shown.push_back(showing);
         }
         if (call.hash == nativeSetWindSpeed && !shown.empty() && !call.args.empty()) {
@@ -50,12 +44,8 @@ std::int64_t nextEventfulSecond(std::int64_t now, std::int64_t end) {
     FileIdentity file;
     if (queryFileIdentity(settingsPath.c_str(), file) && differsFromSeen(file)) return now + 1;
     if (state.settling) return now + 1;
-    const std::int32_t index = currentCatalogueIndex(state);
-    if (index < 0) return end;
-    auto found = state.intervals.find(state.workingCatalogue[static_cast<std::size_t>(index)].displayName);
-    const std::int64_t minutes = found == state.intervals.end() ? defaultMinutes : found->second;
-    const std::int64_t due = state.lastChangeTime + minutes * 60 - simulationStart;
-    return std::clamp(due, now + 1, end);
+    if (currentCatalogueIndex(state) < 0) return end;
+    return std::clamp(dueTime(state) - simulationStart, now + 1, end);
 }
 
 }  // namespace

@@ -5,11 +5,10 @@
 #include <vector>
 
 #include "cycle/cycleState.h"
-#include "cycle/mainLoop.h"
+#include "fileAccess/fileAccess.h"
 #include "host/clock.h"
 #include "host/worker.h"
 #include "log/log.h"
-#include "settings/fileAccess.h"
 #include "settings/settingsFile.h"
 #include "settings/settingsText.h"
 #include "weather/applyWeather.h"
@@ -103,13 +102,7 @@ void advanceCycle() {
     CycleState& state = cycleState;
     if (state.starStepUnderWay) return;  // its result is taken by a later pass
     const std::int64_t now = currentTime();
-    const std::int32_t index = currentCatalogueIndex(state);
-    if (index < 0) return;  // nothing loaded yet
-    auto found = state.intervals.find(state.workingCatalogue[static_cast<std::size_t>(index)].displayName);
-    const std::uint64_t minutes = found == state.intervals.end() ? defaultMinutes : static_cast<std::uint64_t>(found->second);
-    // Unsigned on purpose: a clock set back before the last change makes the step due at once.
-    if (static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(state.lastChangeTime) < minutes * 60) return;
-    if (now < state.rewriteRetryTime) return;
+    if (!isDue(state, now) || now < state.rewriteRetryTime) return;
     startStarStep(state);
     takeStarStep();  // at once where the work ran at once
 }

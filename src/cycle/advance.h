@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "fileAccess/fileAccess.h"
 #include "settings/catalogue.h"
-#include "settings/fileAccess.h"
 
 // The cycle step, once per pass. When the current weather's interval is up it starts the step's
 // file work (runStarStep) off the fibre, and the first pass that finds it finished takes its

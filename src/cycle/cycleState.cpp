@@ -20,3 +20,21 @@ std::int32_t currentCatalogueIndex(const CycleState& state) {
     }
     return static_cast<std::int32_t>(((index % size) + size) % size);
 }
+
+std::int64_t dueTime(const CycleState& state) {
+    const WeatherEntry& showing = state.workingCatalogue[static_cast<std::size_t>(currentCatalogueIndex(state))];
+    const auto found = state.intervals.find(showing.displayName);
+    const std::int64_t minutes = found == state.intervals.end() ? defaultMinutes : found->second;
+    return state.lastChangeTime + minutes * 60;
+}
+
+bool isDue(const CycleState& state, std::int64_t now) {
+    if (currentCatalogueIndex(state) < 0) return false;  // nothing loaded yet
+    return now >= dueTime(state) || now < state.lastChangeTime;
+}
+
+FileIdentity seenSettingsIdentity() { return cycleState.settingsWriteTime; }
+
+bool differsFromSeen(const FileIdentity& file) { return !sameFile(file, cycleState.settingsWriteTime); }
+
+void forgetSeenSettings() { cycleState.settingsWriteTime = FileIdentity{}; }

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "fileAccess/fileAccess.h"
 #include "settings/catalogue.h"
-#include "settings/fileAccess.h"
 
 struct CycleState {
     std::int32_t currentPosition = 0;  // catalogue index, or index into customCycle while customActive
@@ -48,3 +48,19 @@ CycleState initialCycleState();
 // The catalogue index of the weather showing, or -1 before the first load. A position past the
 // end of the custom cycle (left there by the star road) is taken modulo its length.
 std::int32_t currentCatalogueIndex(const CycleState& state);
+
+// When the weather showing is due to change: the last change plus its interval (its minutes in
+// the settings, the default where they name none), in clock seconds. Only once a load has given
+// the state a catalogue (currentCatalogueIndex not -1).
+std::int64_t dueTime(const CycleState& state);
+
+// Whether the cycle step is due at clock reading `now`: never before the first load; at once when
+// the clock was set back before the last change.
+bool isDue(const CycleState& state, std::int64_t now);
+
+// The settings file as the loop last saw it (absent: none seen), and whether a reading of the
+// file differs from it: another last-write time, size or inode.
+FileIdentity seenSettingsIdentity();
+bool differsFromSeen(const FileIdentity& file);
+// Makes the next pass reload the file, for a change the poll cannot see.
+void forgetSeenSettings();

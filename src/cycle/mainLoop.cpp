@@ -6,10 +6,10 @@
 
 #include "cycle/advance.h"
 #include "cycle/cycleState.h"
+#include "fileAccess/fileAccess.h"
 #include "host/clock.h"
 #include "host/hostApi.h"
 #include "log/log.h"
-#include "settings/fileAccess.h"
 #include "settings/settingsFile.h"
 #include "settings/settingsText.h"
 #include "weather/applyWeather.h"
@@ -28,16 +28,6 @@ void logFailure(const char* what) noexcept {
 void rememberSettingsIdentity(const FileIdentity& identity) {
     cycleState.settingsWriteTime = identity.exists ? identity : FileIdentity{};
 }
-
-}  // namespace
-
-FileIdentity seenSettingsIdentity() { return cycleState.settingsWriteTime; }
-
-bool differsFromSeen(const FileIdentity& file) { return !sameFile(file, cycleState.settingsWriteTime); }
-
-void forgetSeenSettings() { cycleState.settingsWriteTime = FileIdentity{}; }
-
-namespace {
 
 // A crash in the middle of a rewrite (the game killed, a power cut) may have left the old file
 // aside and our temporary beside it: the player's file goes back before it is loaded.
@@ -66,7 +56,7 @@ SettingsLoad adoptSettings(UnusableFile unusable) {
     state.workingCatalogue = weatherCatalogue;
     state.lastChangeTime = currentTime();
     state.settling = false;
-    std::int32_t apply = startIndex;
+    const std::int32_t apply = firstWeatherIndex(markedIndexes, startIndex);
     if (markedIndexes.size() < 2) {
         // One mark only says where the catalogue order starts.
         state.customCycle.clear();
@@ -76,7 +66,6 @@ SettingsLoad adoptSettings(UnusableFile unusable) {
         state.customCycle = std::move(markedIndexes);
         state.customActive = true;
         state.currentPosition = static_cast<std::int32_t>(customStartPosition(state.customCycle, startIndex));
-        apply = state.customCycle[static_cast<std::size_t>(state.currentPosition)];
     }
     applyWeather(state.workingCatalogue[static_cast<std::size_t>(apply)].gameName);
     return load;
@@ -131,6 +120,8 @@ void runCyclePass() noexcept {
                 rememberSettingsIdentity(file);
                 reload(UnusableFile::defer);
             } else if (state.settling &&
+                       // Unsigned: a clock set back since the change makes the file count as
+                       // settled at once, not wait for the clock to catch up.
                        static_cast<std::uint64_t>(currentTime() - state.settlingSince) >= settleSeconds) {
                 reload(UnusableFile::replace);  // unchanged long enough: no save is in progress
             }

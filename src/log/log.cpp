@@ -9,8 +9,11 @@ const std::string logFileName = "Weather.txt";
 
 namespace {
 
+// Room to spare for the 19 characters of a stamp: strftime fails rather than cut one short.
+constexpr std::size_t stampSize = 100;
+
 // "YYYY-MM-DD HH:MM:SS" in local time; false when the time cannot be converted.
-bool formatLogTime(long long seconds, char (&buffer)[100]) noexcept {
+bool formatLogTime(long long seconds, char (&buffer)[stampSize]) noexcept {
     std::time_t time = static_cast<std::time_t>(seconds);
     std::tm local{};
 #ifdef _WIN32
@@ -27,7 +30,7 @@ void writeLog(const std::string& message) noexcept {
     // Text mode: the line end reaches the file as CR LF on Windows.
     std::FILE* file = std::fopen(logFileName.c_str(), "a");
     if (file == nullptr) return;
-    char stamp[100];
+    char stamp[stampSize];
     if (!formatLogTime(currentTime(), stamp)) std::snprintf(stamp, sizeof stamp, "0000-00-00 00:00:00");
     std::fputs("[", file);
     std::fputs(stamp, file);

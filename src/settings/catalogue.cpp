@@ -7,3 +7,9 @@ const std::vector<WeatherEntry> weatherCatalogue = {
 };
 
 std::string settingsKey(const WeatherEntry& entry) { return "Set " + entry.displayName + " Time"; }
+
+const std::string& displayNameOf(const std::string& gameName) {
+    for (const WeatherEntry& entry : weatherCatalogue)
+        if (entry.gameName == gameName) return entry.displayName;
+    return gameName;
+}

@@ -20,7 +20,11 @@ extern const std::vector<WeatherEntry> weatherCatalogue;
 constexpr std::int32_t defaultStartIndex = 5;
 constexpr std::int32_t defaultMinutes = 30;
 constexpr std::int32_t minMinutes = 1;
-constexpr std::int32_t maxMinutes = 1440;
+constexpr std::int32_t maxMinutes = 1440;  // a day
 
 // "Set " + displayName + " Time": the only keys the settings file knows.
 std::string settingsKey(const WeatherEntry& entry);
+
+// The display name of the first catalogue weather with this game name; the game name itself for
+// a name the catalogue does not hold (the argument, then: keep it no longer than that).
+const std::string& displayNameOf(const std::string& gameName);

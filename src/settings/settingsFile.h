@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "fileAccess/fileAccess.h"
 #include "settings/catalogue.h"
-#include "settings/fileAccess.h"
 #include "settings/settingsText.h"
 
 extern const std::string settingsPath;

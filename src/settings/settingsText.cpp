@@ -1,6 +1,7 @@
 #include "settings/settingsText.h"
 
 #include <algorithm>
+#include <limits>
 
 std::string_view trimWhitespace(std::string_view text) {
     std::size_t first = text.find_first_not_of(settingsWhitespace);
@@ -38,18 +39,20 @@ ValueVerdict readMinutes(std::string_view valuePart, std::int32_t& minutes) {
         ++i;
         skipStars();
     }
+    // The largest magnitude a 32-bit value has (its minimum's); past it the digits are read, not added.
+    constexpr std::int64_t largestMagnitude = -std::int64_t{std::numeric_limits<std::int32_t>::min()};
     std::int64_t magnitude = 0;
     bool anyDigit = false, tooBig = false;
     for (; i < valuePart.size() && valuePart[i] >= '0' && valuePart[i] <= '9'; skipStars()) {
         anyDigit = true;
         if (!tooBig) {
             magnitude = magnitude * 10 + (valuePart[i] - '0');
-            tooBig = magnitude > std::int64_t{2147483648};
+            tooBig = magnitude > largestMagnitude;
         }
         ++i;
     }
     if (!anyDigit) return ValueVerdict::noDigits;
-    if (tooBig || (!negative && magnitude > 2147483647)) return ValueVerdict::beyond32Bits;
+    if (tooBig || (!negative && magnitude > std::numeric_limits<std::int32_t>::max())) return ValueVerdict::beyond32Bits;
     std::int64_t value = negative ? -magnitude : magnitude;
     if (value < minMinutes || value > maxMinutes) return ValueVerdict::outOfRange;
     minutes = static_cast<std::int32_t>(value);
@@ -211,9 +214,9 @@ LoadReport readSettingsText(std::string_view text, std::int32_t startIndex, cons
     return report;
 }
 
-std::int32_t firstWeatherIndex(const SettingsRead& read) {
-    if (read.markedIndexes.size() < 2) return read.startIndex;
-    return read.markedIndexes[customStartPosition(read.markedIndexes, read.startIndex)];
+std::int32_t firstWeatherIndex(const std::vector<std::int32_t>& markedIndexes, std::int32_t startIndex) {
+    if (markedIndexes.size() < 2) return startIndex;
+    return markedIndexes[customStartPosition(markedIndexes, startIndex)];
 }
 
 bool takeStarLine(StarLookup& lookup, const SettingsLine& line) {

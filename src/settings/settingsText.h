@@ -121,8 +121,8 @@ using LineObserver = std::function<void(std::string_view raw, const SettingsLine
 
 LoadReport readSettingsText(std::string_view text, std::int32_t startIndex, const LineObserver& observe = {});
 
-// The weather a load applies first: a custom cycle's start, else the start index.
-std::int32_t firstWeatherIndex(const SettingsRead& read);
+// The weather a load applies first: a custom cycle's start (two marks or more), else the start index.
+std::int32_t firstWeatherIndex(const std::vector<std::int32_t>& markedIndexes, std::int32_t startIndex);
 
 // The star lookup: the catalogue index of the one setting line with a recognised key and a '*'
 // anywhere on it, -1 for none or for two and more.

@@ -5,9 +5,9 @@
 #include <string_view>
 #include <utility>
 
-#include "cycle/cycleState.h"
 #include "host/hostApi.h"
 #include "log/log.h"
+#include "settings/catalogue.h"
 
 namespace {
 
@@ -55,14 +55,7 @@ void applyWeather(const std::string& gameName) {
     nativePush64(0);
     nativeCall();
 
-    const std::string* shown = &gameName;
-    for (const WeatherEntry& entry : cycleState.workingCatalogue) {
-        if (entry.gameName == gameName) {
-            shown = &entry.displayName;
-            break;
-        }
-    }
-    writeLog(appliedWeatherMessage(*shown));
+    writeLog(appliedWeatherMessage(displayNameOf(gameName)));
     applyWindForWeather(gameName);
 }
 

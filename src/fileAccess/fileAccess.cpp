@@ -1,13 +1,10 @@
-#include "settings/fileAccess.h"
+#include "fileAccess/fileAccess.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <system_error>
 
-#include "settings/fileAccessPlatform.h"
-
-namespace fs = std::filesystem;
+#include "fileAccess/fileAccessPlatform.h"
 
 bool sameFile(const FileIdentity& a, const FileIdentity& b) {
     if (a.exists != b.exists) return false;
@@ -21,10 +18,10 @@ bool sameFile(const FileIdentity& a, const FileIdentity& b) {
 
 std::uint64_t contentHashOf(std::string_view bytes) {
     // FNV-1a, 64 bits: it tells an edited file from the one read before; nobody forges saves here.
-    std::uint64_t hash = 14695981039346656037ull;
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a's 64-bit offset basis
     for (const char c : bytes) {
         hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ull;
+        hash *= 1099511628211ull;  // FNV-1a's 64-bit prime
     }
     return hash == 0 ? 1 : hash;
 }
@@ -43,6 +40,8 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
     // Before the first byte: a save that lands during the read then shows as a change later.
     result.identity = identityOfOpenFile(file);
     // Straight into the string, sized from the file: no big buffer on the script fibre's stack.
+    // One byte more than the size, so the first read already meets the end; a size of 2 GiB or
+    // more (or none) is not trusted for one allocation: 4 KiB, doubled as the bytes come.
     const std::int64_t size = result.identity.size;
     content.resize(result.identity.exists && size >= 0 && size < (std::int64_t{1} << 31) ? static_cast<std::size_t>(size) + 1
                                                                                          : 4096);
@@ -58,11 +57,6 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
     if (result.identity.exists) result.identity.contentHash = contentHashOf(content);
     if (!binary) takeTextMode(content);
     return result;
-}
-
-bool isEmptyFile(const std::string& path) {
-    std::error_code error;
-    return fs::is_regular_file(path, error) && fs::file_size(path, error) == 0 && !error;
 }
 
 std::string temporaryPath(const std::string& file) { return file + ".nubilo-tmp"; }
@@ -106,11 +100,4 @@ bool replaceFileContent(const std::string& path, std::string_view content, bool 
 ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view content, bool binary,
                                     const FileIdentity& expected, FileIdentity* written) {
     return replace(path, content, binary, &expected, written);
-}
-
-bool queryWriteTime(const char* path, std::int64_t& writeTime) noexcept {
-    FileIdentity identity;
-    if (!queryFileIdentity(path, identity)) return false;
-    writeTime = identity.writeTime;
-    return true;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings/fileAccess.h"
+#include "fileAccess/fileAccess.h"
 
 // The file a replace is about to put new content in place of.
 struct OldFile {

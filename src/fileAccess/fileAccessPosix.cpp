@@ -10,22 +10,27 @@
 #include <filesystem>
 #include <system_error>
 
-#include "settings/fileAccessPlatform.h"
+#include "fileAccess/fileAccessPlatform.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+constexpr std::int64_t nanosecondsPerSecond = 1000000000;
+
+// Linux gives up on a path after 40 symbolic links (ELOOP); a chain we follow by hand stops there
+// too, so a loop of links ends.
+constexpr int maxLinkHops = 40;
+
 FileIdentity identityOf(const struct stat& info) {
-    return {true, static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+    return {true, static_cast<std::int64_t>(info.st_mtim.tv_sec) * nanosecondsPerSecond + info.st_mtim.tv_nsec,
             static_cast<std::int64_t>(info.st_size), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-// The file a chain of symbolic links ends at; the path itself when it is no link. 40 hops, as
-// the kernel allows, so a loop of links ends.
+// The file a chain of symbolic links ends at; the path itself when it is no link.
 std::string linkTarget(const std::string& path) {
     fs::path target = path;
-    for (int hop = 0; hop < 40; ++hop) {
+    for (int hop = 0; hop < maxLinkHops; ++hop) {
         std::error_code error;
         if (!fs::is_symlink(fs::symlink_status(target, error)) || error) break;
         fs::path next = fs::read_symlink(target, error);
@@ -71,7 +76,7 @@ Swap swapInto(const std::string& temporary, const std::string& target, const Fil
     }
     // An editor that opened the old file just before the swap truncates it microseconds later:
     // give it that long to show, once per rewrite.
-    const timespec grace{0, 100000};
+    const timespec grace{0, 100000};  // 100 µs
     nanosleep(&grace, nullptr);
     FileIdentity old;
     queryFileIdentity(temporary.c_str(), old);
@@ -136,7 +141,7 @@ std::FILE* openTemporary(OldFile& old) {
 }
 
 void takePermissions(std::FILE* temporary, const OldFile& old) {
-    if (old.identity.exists) fchmod(fileno(temporary), static_cast<mode_t>(old.mode & 07777));
+    if (old.identity.exists) fchmod(fileno(temporary), static_cast<mode_t>(old.mode & 07777));  // not the type bits
 }
 
 bool stampAndFlush(std::FILE* temporary, const OldFile& old) {
@@ -144,11 +149,11 @@ bool stampAndFlush(std::FILE* temporary, const OldFile& old) {
     timespec times[2];
     times[0].tv_nsec = UTIME_OMIT;
     clock_gettime(CLOCK_REALTIME, &times[1]);
-    const std::int64_t now = static_cast<std::int64_t>(times[1].tv_sec) * 1000000000 + times[1].tv_nsec;
+    const std::int64_t now = static_cast<std::int64_t>(times[1].tv_sec) * nanosecondsPerSecond + times[1].tv_nsec;
     if (old.identity.exists && now <= old.identity.writeTime) {
         const std::int64_t later = old.identity.writeTime + 1;
-        times[1].tv_sec = static_cast<time_t>(later / 1000000000);
-        times[1].tv_nsec = static_cast<long>(later % 1000000000);
+        times[1].tv_sec = static_cast<time_t>(later / nanosecondsPerSecond);
+        times[1].tv_nsec = static_cast<long>(later % nanosecondsPerSecond);
     }
     futimens(fd, times);
     return ::fdatasync(fd) == 0;  // the content and its size; enough for the rename to publish whole data

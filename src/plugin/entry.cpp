@@ -1,4 +1,4 @@
-#include "host/entry.h"
+#include "plugin/entry.h"
 
 #include "cycle/mainLoop.h"
 

@@ -45,9 +45,6 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
 // and a Ctrl-Z ends the text; elsewhere the bytes stay as they are.
 void takeTextMode(std::string& bytes);
 
-// True when the file exists and holds zero bytes.
-bool isEmptyFile(const std::string& path);
-
 // The names a replace makes beside the file it replaces (links followed): its temporary, and on
 // Windows the old file put aside for a moment. Names no player gives a file of his own; nothing
 // else is ever made, renamed over or deleted.
@@ -78,10 +75,6 @@ enum class ReplaceOutcome {
 // when given, receives the identity of the new file.
 ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view content, bool binary,
                                     const FileIdentity& expected, FileIdentity* written = nullptr);
-
-// Existence and last-write time in one query on a path that is not rebuilt. False when the file
-// is absent or cannot be queried.
-bool queryWriteTime(const char* path, std::int64_t& writeTime) noexcept;
 
 // Last-write time and size in that one query (of a symbolic link's target, as the loader sees
 // it). False (and `exists` false) when the file is absent or cannot be queried.

@@ -11,6 +11,15 @@
 // No road rewrites the file in place, which a crash could tear. A file that cannot be held --
 // another program reads it without sharing deletion, or writes it -- is busy.
 // Every name is a full path in the real file's folder: links are followed through the handle.
+//
+// Index of this file:
+// [SECTION] Identities and time stamps
+// [SECTION] Names: code pages and full paths
+// [SECTION] Refusals and attributes
+// [SECTION] The held file: its content, its rename, its deletion
+// [SECTION] The replace's moves
+// [SECTION] Holding and checking
+// [SECTION] The platform calls of fileAccessPlatform.h
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -20,9 +29,11 @@
 #include <string>
 #include <vector>
 
-#include "settings/fileAccessPlatform.h"
+#include "fileAccess/fileAccessPlatform.h"
 
 namespace {
+
+// [SECTION] Identities and time stamps
 
 std::int64_t fileTimeTicks(const FILETIME& time) {
     return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
@@ -44,6 +55,17 @@ FileIdentity identityOfHandle(HANDLE handle) {
 
 HANDLE handleOf(std::FILE* file) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))); }
 
+// A symbolic link's own attributes are not its target's: where the path is one (rare), the poll
+// opens it, following the link, so that it sees the file the loader reads.
+bool queryThroughLink(const char* path, FileIdentity& identity) {
+    HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    identity = identityOfHandle(handle);
+    CloseHandle(handle);
+    return identity.exists;
+}
+
 // A last-write time after the old file's, even when the clock gives the same tick; then the flush.
 bool stampAndFlushHandle(HANDLE handle, const OldFile& old) {
     FILETIME now;
@@ -55,6 +77,8 @@ bool stampAndFlushHandle(HANDLE handle, const OldFile& old) {
     SetFileTime(handle, nullptr, nullptr, &written);
     return FlushFileBuffers(handle) != 0;
 }
+
+// [SECTION] Names: code pages and full paths
 
 // The caller's names are in the ANSI code page, as fopen reads them; ours, made from the real
 // file's full path, in UTF-8 so that no folder name is lost on the way.
@@ -79,6 +103,8 @@ std::wstring ours(const std::string& name) { return widen(name, CP_UTF8); }
 // The full path of the file a handle is open on, links followed; empty when it cannot be had.
 std::wstring finalPath(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');
+    // Two tries: MAX_PATH first, then the length the first call asked for (should a rename
+    // lengthen the path between the two, no path).
     for (int attempt = 0; attempt < 2; ++attempt) {
         const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
                                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -111,6 +137,8 @@ std::wstring realPath(const std::wstring& path) {
     return real.empty() ? fullPath(path) : real;
 }
 
+// [SECTION] Refusals and attributes
+
 bool isNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // Only another program's hold on the file is worth a quick retry; anything else is a failure.
@@ -124,7 +152,11 @@ bool isRegularFile(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// The hash of the held file's bytes, read through the handle from its start.
+// [SECTION] The held file: its content, its rename, its deletion
+
+// The hash of the held file's bytes, read through the handle from its start. Sized from the file
+// plus a page, so the read meets the end without growing; a size of 1 GiB or more is not trusted
+// for one allocation (a page, doubled as the bytes come).
 std::uint64_t heldContentHash(HANDLE handle, std::int64_t size) {
     std::string bytes(static_cast<std::size_t>(size > 0 && size < (std::int64_t{1} << 30) ? size : 0) + 4096, '\0');
     LARGE_INTEGER start{};
@@ -154,10 +186,12 @@ bool renameHandle(HANDLE handle, const std::wstring& name) {
 // Deletes the file when the handle closes. POSIX semantics (Windows 10 1709 and later, NTFS) free
 // its name at once even while another program still reads it; elsewhere the name stays until the
 // last reader lets go.
+// The flags and the class go by number: the headers name them only for builds that require
+// Windows 10 1607, and the plug-in also runs where they are refused (the fallback below).
 bool deleteOnClose(HANDLE handle) {
     DWORD flags = 0x1 | 0x2;  // FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS
-    if (SetFileInformationByHandle(handle, static_cast<FILE_INFO_BY_HANDLE_CLASS>(21), &flags, sizeof flags))
-        return true;  // FileDispositionInfoEx
+    const auto dispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);  // FileDispositionInfoEx
+    if (SetFileInformationByHandle(handle, dispositionInfoEx, &flags, sizeof flags)) return true;
     FILE_DISPOSITION_INFO disposition{TRUE};
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
@@ -172,6 +206,8 @@ bool clearAsideName(const std::wstring& aside) {
     return true;
 }
 
+// [SECTION] The replace's moves
+
 // Puts the held file aside. A name still pinned after clearing is another program's doing: busy.
 DWORD renameAsideOnce(HANDLE held, const std::wstring& aside) {
     if (renameHandle(held, aside)) return ERROR_SUCCESS;
@@ -182,13 +218,16 @@ DWORD renameAsideOnce(HANDLE held, const std::wstring& aside) {
 }
 
 // The temporary into the free name. A scanner that opens every file just written may hold it for
-// a moment: tried a few times on a sharing violation, off the game's frame.
+// a moment: tried a few times on a sharing violation, off the game's frame -- five tries 20 ms
+// apart, so the old file waits aside under a tenth of a second at most.
 DWORD moveIn(const std::wstring& temporary, const std::wstring& target) {
-    for (int attempt = 0;; ++attempt) {
+    constexpr int tries = 5;
+    constexpr DWORD pauseMilliseconds = 20;
+    for (int attempt = 1;; ++attempt) {
         if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return ERROR_SUCCESS;
         const DWORD error = GetLastError();
-        if (error != ERROR_SHARING_VIOLATION || attempt == 4) return error;
-        Sleep(20);
+        if (error != ERROR_SHARING_VIOLATION || attempt == tries) return error;
+        Sleep(pauseMilliseconds);
     }
 }
 
@@ -231,16 +270,7 @@ ReplaceOutcome renameAside(HANDLE held, const std::wstring& temporary, const std
     return refusal(error);
 }
 
-// A symbolic link's own attributes are not its target's: where the path is one (rare), the poll
-// opens it, following the link, so that it sees the file the loader reads.
-bool queryThroughLink(const char* path, FileIdentity& identity) {
-    HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    identity = identityOfHandle(handle);
-    CloseHandle(handle);
-    return identity.exists;
-}
+// [SECTION] Holding and checking
 
 // Holds the file at `name` against writers and deletion and checks it against the expectation,
 // content included where the caller read it: a save of the same size within one tick of a coarse
@@ -287,6 +317,8 @@ ReplaceOutcome holdAndReplace(const OldFile& old, const FileIdentity* expected, 
 
 }  // namespace
 
+// [SECTION] The platform calls of fileAccessPlatform.h
+
 FileIdentity identityOfOpenFile(std::FILE* file) { return identityOfHandle(handleOf(file)); }
 
 bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept {
@@ -314,7 +346,7 @@ void takeTextMode(std::string& bytes) {
 
 std::string diskBytes(std::string_view content, bool binary) {
     std::string bytes;
-    bytes.reserve(content.size() + content.size() / 16);
+    bytes.reserve(content.size() + content.size() / 16);  // a CR for each line of 16 bytes or more
     for (char c : content) {
         if (c == '\n' && !binary) bytes += '\r';
         bytes += c;
