@@ -13,6 +13,12 @@
 //
 // Index: the player's files; the child (counted file imports, runChild); the parent (children,
 // the checks after a kill and after the next start); step kills, random kills, main.
+//
+// Index
+//   the player's files and the texts a rewrite may leave
+//   the child: the plug-in loaded, its file calls counted (afterFileCall, fileHooks), the kill
+//   the parent: one round (runChildRound), the checks after a kill and after the next start
+//   the sweeps: step kills, random kills; main and the tally
 #include <io.h>
 #include <windows.h>
 

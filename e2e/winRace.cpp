@@ -13,6 +13,12 @@
 // rewrite and of the reload after it, in a quiet folder.
 //
 // Exit status 0 when no save was lost and no backup holds a fragment.
+//
+// Index
+//   the editor: its saves, read-backs and pauses (runEditor)
+//   the plug-in's side: load, run, unload; one race per configuration (runRace)
+//   the pass times (timePasses) and the roads a replace can take (checkReplaceRoads)
+//   main: the configurations, then the times
 #include <windows.h>
 
 #include <algorithm>

@@ -1,6 +1,12 @@
 // Loads the shipped Nubilo.asi beside the substitute ScriptHookRDR2.dll, runs its script on a
 // Windows fibre pass by pass with the plug-in's clock under control, and checks what a player's
 // game would see: the files on disk, the log, the native calls and the registrations.
+//
+// Index
+//   helpers: files, the log, the native calls, the version resource
+//   checks of the file's edges: busy, aside name taken, a save in one tick, a symbolic link,
+//   the start after a crash
+//   main: start-up, the cycle, reloads, unusable files, then the edge checks
 #include <windows.h>
 
 #include <cstdio>

@@ -2,6 +2,12 @@
 // unchanged, interval not due -- allocates nothing, opens no file and makes exactly one
 // file-system query (counted, not timed, so the result is stable); and a file replaced between
 // the opens of one advance is never torn.
+//
+// Index
+//   the interposed C library calls (operator new, fopen/open, nanosleep, clock_gettime, stat)
+//   IdlePass: nothing allocated, opened or queried twice; a save between lookup and rewrite
+//   PlayerSave: saves racing the swap, the first poll, the defaults, the clock tick, a reload, the backup
+//   StarStepWork: no settings open on the fibre on any road; an exception is the step's failure
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>

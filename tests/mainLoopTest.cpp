@@ -1,4 +1,11 @@
 // The real script loop, run pass by pass on the substitute host's fibre with its clock.
+//
+// Index
+//   start-up: defaults written, Clear applied, the old log emptied
+//   the star step: off the fibre, due to the second, through the whole catalogue, custom cycles
+//   reloads: edits and touches, deletion, saves back to the star, unusable and unfinished files
+//   failures: exceptions, failing queries, a position past the cycle, UTF-16, failed and hung rewrites,
+//   and what a start removes
 #include <filesystem>
 
 #include "cycle/cycleState.h"

@@ -1,5 +1,13 @@
 // The nubilo tool: check's verdicts and exit statuses, simulate's timeline, and agreement with
 // the plug-in on every file of the corpus.
+//
+// Index
+//   check: the full report, every verdict, command-line mistakes
+//   simulate: the default day, its private directory, a given file with its log
+//   agreement with the plug-in on the corpus; idle passes skipped change nothing
+//   the JSON writer; designed files run as designed
+//   stuck verdicts against the loop; ignored lines; look-alike keys
+//   the designer's inputs: typed minutes, designs as numbers; a custom cycle written back
 #include <chrono>
 #include <filesystem>
 #include <set>

@@ -1,6 +1,12 @@
 // The designer page in Debian's chromium, loaded from file:// as a player opens it: what it says
 // about every corpus file equals `nubilo check`, the cycles designed by clicking are the ones the
 // plug-in runs, and its timeline is `nubilo simulate` to the second.
+//
+// Index
+//   the page and the tool: opening it, running nubilo, reading what the page shows
+//   the tests, once per browser: corpus files, the timeline, designs by clicking, editing a loaded
+//   file, sizes and keyboard, pasting, the verdicts a player acts on, typed minutes,
+//   accessibility, long and odd files
 import { test, describe, before, after } from "node:test";
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
