@@ -237,6 +237,8 @@ function renderDesign() {
     return element("tr", {}, element("td", {}, swatch(i), element("label", { for: `in${i}`, text: name })),
       element("td", {}, box), element("td", {}, minutes, minutesNote), element("td", {}, again));
   }));
+  renderOrder();
+  $("designNote").textContent = written.description;
 }
 
 // The cycle's entries, to reorder by buttons or dragging, with the start among them.
@@ -282,8 +284,6 @@ function renderOrder() {
     item.addEventListener("drop", (event) => { event.preventDefault(); if (dragged !== null) move(dragged, position); });
     return item;
   }));
-  renderOrder();
-  $("designNote").textContent = written.description;
 }
 
 const encoder = new TextEncoder();
