@@ -2,6 +2,7 @@
 // the file for a designed cycle. Each call returns JSON in one buffer that the next call reuses.
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -57,11 +58,14 @@ EMSCRIPTEN_KEEPALIVE const char* designerSimulate(const char* bytes, int size, i
 }
 
 // {"text": the settings file for a design, "description": how the plug-in runs it}; {"text":""}
-// for a design the page should not have sent. The design comes as plain numbers: `orderCount`
-// catalogue indexes, then the ten weathers' minutes.
-EMSCRIPTEN_KEEPALIVE const char* designerWrite(const std::int32_t* numbers, int orderCount, int start) {
+// for a design the page should not have sent. The design comes as `size` bytes of plain numbers:
+// `orderCount` catalogue indexes, then the ten weathers' minutes.
+EMSCRIPTEN_KEEPALIVE const char* designerWrite(const std::int32_t* numbers, int size, int orderCount, int start) {
     Design design;
-    if (orderCount < 0 || !designFromNumbers(numbers, static_cast<std::size_t>(orderCount), start, design))
+    const bool whole = numbers != nullptr && size >= 0 && static_cast<std::size_t>(size) % sizeof *numbers == 0 && orderCount >= 0;
+    const std::vector<std::int32_t> given = whole ? std::vector<std::int32_t>(numbers, numbers + static_cast<std::size_t>(size) / sizeof *numbers)
+                                                  : std::vector<std::int32_t>{};
+    if (!designFromNumbers(given, static_cast<std::size_t>(std::max(orderCount, 0)), start, design))
         design = Design{};  // which the writer refuses: no text
     return give(designWrittenJson(design));
 }

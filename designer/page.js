@@ -50,7 +50,7 @@ function ask(call, text) {
 // {text: the settings file, description: how the plug-in runs it}. The design goes over as plain
 // numbers: the order, then the ten weathers' minutes.
 const write = (d) => withBytes(new Uint8Array(Int32Array.from([...d.order, ...d.minutes]).buffer),
-  (at) => nubilo._designerWrite(at, d.order.length, d.start));
+  (at, size) => nubilo._designerWrite(at, size, d.order.length, d.start));
 const readMinutes = (typed) => ask(nubilo._designerMinutes, typed);
 const copy = (d) => structuredClone(d);
 

@@ -517,7 +517,11 @@ TEST(DesignerInput, TypedMinutesAreReadAsThePluginReadsThemAndDesignsOnlyAsWritt
         return numbers;
     };
     Design read;
-    ASSERT_TRUE(designFromNumbers(numbersOf(design).data(), design.order.size(), 2, read));
+    ASSERT_TRUE(designFromNumbers(numbersOf(design), design.order.size(), 2, read));
+    std::vector<std::int32_t> longer = numbersOf(design);
+    longer.push_back(30);
+    EXPECT_FALSE(designFromNumbers(longer, design.order.size(), 2, read));  // the count must fit
+    EXPECT_FALSE(designFromNumbers({}, 0, 0, read));
     EXPECT_EQ(designJson(read), designJson(design));
     EXPECT_EQ(designJson(read), "{\"order\":[4,5,4],\"start\":2,\"minutes\":[30,30,30,30,1440,30,30,30,30,30]}");
     struct Bad {
@@ -528,7 +532,7 @@ TEST(DesignerInput, TypedMinutesAreReadAsThePluginReadsThemAndDesignsOnlyAsWritt
     const Bad bads[] = {{{}, 0, 30}, {{1, 2}, 2, 30}, {{1}, -1, 30}, {{10}, 0, 30}, {{1, -2}, 0, 30}, {{1}, 0, 0}, {{1}, 0, 1441}};
     for (const Bad& bad : bads) {
         Design given{bad.order, 0, std::vector<std::int32_t>(10, bad.minutes)};
-        EXPECT_FALSE(designFromNumbers(numbersOf(given).data(), bad.order.size(), bad.start, read)) << designJson(given);
+        EXPECT_FALSE(designFromNumbers(numbersOf(given), bad.order.size(), bad.start, read)) << designJson(given);
     }
     EXPECT_EQ(designJson(read), designJson(design));  // a refusal leaves the design as it was
     EXPECT_TRUE(contains(designerFactsJson(), "\"defaultDesign\":" + designJson(defaultDesign())));

@@ -103,9 +103,11 @@ std::string designJson(const Design& design) {
     return json.text;
 }
 
-bool designFromNumbers(const std::int32_t* numbers, std::size_t orderCount, std::int64_t start, Design& design) {
+bool designFromNumbers(const std::vector<std::int32_t>& numbers, std::size_t orderCount, std::int64_t start,
+                       Design& design) {
     const std::size_t weathers = weatherCatalogue.size();
-    if (numbers == nullptr || orderCount == 0 || start < 0 || static_cast<std::size_t>(start) >= orderCount) return false;
+    if (orderCount == 0 || numbers.size() != orderCount + weathers || start < 0 || static_cast<std::size_t>(start) >= orderCount)
+        return false;
     Design read;
     for (std::size_t i = 0; i < orderCount; ++i) {
         if (numbers[i] < 0 || static_cast<std::size_t>(numbers[i]) >= weathers) return false;

@@ -27,8 +27,9 @@ std::string designedSettingsText(const Design& design);
 Design designOf(const CheckReport& report);
 
 // A design handed over as plain numbers: `orderCount` catalogue indexes, then the ten weathers'
-// minutes. False for anything the page should not have sent (nothing is guessed).
-bool designFromNumbers(const std::int32_t* numbers, std::size_t orderCount, std::int64_t start, Design& design);
+// minutes, and nothing more. False for anything the page should not have sent (nothing is guessed).
+bool designFromNumbers(const std::vector<std::int32_t>& numbers, std::size_t orderCount, std::int64_t start,
+                       Design& design);
 
 // What the designer says under a design: how the plug-in will run it.
 std::string designDescription(const Design& design);
