@@ -19,7 +19,8 @@ second=$(mktemp -d /tmp/nubilo-repro-second-build-XXXXXX)
 # The working tree as git sees it, uncommitted edits and new files included, so that what is
 # checked is what build/win64 and the zip are built from; build folders and other ignored files
 # stay out. The second copy is made from the first, so both build the same sources.
-git ls-files -z --cached --others --exclude-standard --deduplicate |
+# safe.directory: a CI container may run as root in a checkout another user owns.
+git -c safe.directory="$PWD" ls-files -z --cached --others --exclude-standard --deduplicate |
   while IFS= read -r -d '' file; do
     if [ -e "$file" ] || [ -L "$file" ]; then printf '%s\0' "$file"; fi  # deleted, not yet staged
   done |

@@ -42,14 +42,31 @@ bool sameRun(const CheckLine& a, const CheckLine& b) {
            a.weather == b.weather && a.starSeen == b.starSeen && a.shown == b.shown;
 }
 
-// A line with one usable mark stays alone even in runs: which of them is the loader's star is
-// known only at the end, and its verdict depends on it.
-void addLine(Walk& walk, CheckLine line, bool singleStar) {
+void addLine(Walk& walk, CheckLine line) {
     std::vector<CheckLine>& lines = walk.report.lines;
-    if (walk.detail == LineDetail::runs && !singleStar && !lines.empty() && sameRun(lines.back(), line))
+    if (walk.detail == LineDetail::runs && !lines.empty() && sameRun(lines.back(), line))
         ++lines.back().count;
     else
         lines.push_back(std::move(line));
+}
+
+// The loader's star is known only at the end, and its verdict is not its equals': its line leaves
+// the run it fell into (the lines before and after it stay runs).
+void isolateLine(std::vector<CheckLine>& lines, std::size_t number) {
+    const auto run = std::find_if(lines.begin(), lines.end(),
+                                  [&](const CheckLine& line) { return number < line.number + line.count; });
+    if (run == lines.end() || run->count == 1) return;
+    CheckLine before = *run, alone = *run, after = *run;
+    before.count = number - run->number;
+    alone.number = number;
+    alone.count = 1;
+    after.number = number + 1;
+    after.count = run->number + run->count - after.number;
+    std::vector<CheckLine> parts;
+    for (CheckLine* part : {&before, &alone, &after})
+        if (part->count > 0) parts.push_back(std::move(*part));
+    const auto at = lines.erase(run);
+    lines.insert(at, parts.begin(), parts.end());
 }
 
 void takeLine(Walk& walk, std::string_view raw, const SettingsLine& parsed) {
@@ -69,7 +86,7 @@ void takeLine(Walk& walk, std::string_view raw, const SettingsLine& parsed) {
     if (parsed.starsOnLine > 0 && report.starLines.size() < maxListed)
         report.starLines.push_back(
             {number, parsed.kind == LineKind::setting && parsed.starsOnLine == 1, parsed.markCount, parsed.catalogueIndex});
-    addLine(walk, lineFacts(number, raw, parsed), singleStar);
+    addLine(walk, lineFacts(number, raw, parsed));
 }
 
 void takeWeathers(CheckReport& report, const std::vector<bool>& given) {
@@ -101,6 +118,7 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile, LineDetail d
         if (!emptyFile) report.logLines.emplace_back(backupSavedMessage);
         report.logLines.emplace_back(defaultsWrittenMessage);
     }
+    if (!report.singleStars.empty()) isolateLine(report.lines, report.singleStars.back().number);
     takeWeathers(report, walk.given);
     const SettingsRead& read = report.load.read;
     // Outside a custom cycle the weather moves on only through the star's rewrite.

@@ -53,7 +53,7 @@ struct ScratchDirectory {
 
 void leaveScratch(const ScratchDirectory& scratch) {
     std::error_code error;
-    fs::current_path(scratch.previous, error);
+    if (!scratch.previous.empty()) fs::current_path(scratch.previous, error);
     fs::remove_all(scratch.path, error);
 }
 
@@ -68,8 +68,10 @@ bool enterScratch(ScratchDirectory& scratch, std::ostream& err) {
         scratch.path = temporary / ("nubilo-simulate-" + std::to_string(seed()));
         made = fs::create_directory(scratch.path, error);
     }
-    if (made) scratch.previous = fs::current_path(error);
-    if (made && !error) fs::current_path(scratch.path, error);
+    // A current directory removed under us is no reason to refuse: there is nothing to go back to.
+    std::error_code gone;
+    if (made) scratch.previous = fs::current_path(gone);
+    if (made) fs::current_path(scratch.path, error);
     if (made && !error) return true;
     if (made) leaveScratch(scratch);
     err << "nubilo simulate: cannot make a private directory: " << error.message() << "\n";
