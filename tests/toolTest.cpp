@@ -455,6 +455,17 @@ TEST_F(Tool, StuckVerdictsAgreeWithTheLoopAndSayWhyAndHowToFixIt) {
         EXPECT_TRUE(contains(lineVerdict(runs, runs.lines[2]), "1 mark: carries the star"));
         EXPECT_EQ(runs.lines[2].number, 205u);
     }
+    // Single stars among others: runs say line by line what each line says.
+    const std::string mixed = "Set Fog Time = 10*\nSet Fog Time = 10*\n\nSet Fog Time = 10*\nSet Fog Time = 10*\n"
+                              "Set Rain Time = 5*\nSet Rain Time = 5*\nSet Fog Time = 10*\n\n\n";
+    const CheckReport each = analyseSettings(mixed, false, LineDetail::each);
+    const CheckReport runs = analyseSettings(mixed, false, LineDetail::runs);
+    std::size_t line = 0;
+    for (const CheckLine& run : runs.lines)
+        for (std::size_t k = 0; k < run.count; ++k, ++line)
+            EXPECT_EQ(lineVerdict(runs, run), lineVerdict(each, each.lines.at(line))) << line + 1;
+    EXPECT_EQ(line, 10u);
+    EXPECT_LT(runs.lines.size(), each.lines.size());
 }
 
 TEST_F(Tool, CheckCountsIgnoredLinesAndMarksOnlyUnsetWeathersAsDefault) {

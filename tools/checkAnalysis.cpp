@@ -15,6 +15,7 @@ struct Walk {
     LineDetail detail;
     std::vector<bool> given;  // a usable line set the weather's minutes
     StarLookup lookup;
+    bool starAlone = false;  // the last entry is the newest single star, kept apart
 };
 
 bool isUsable(const SettingsLine& line) {
@@ -42,31 +43,22 @@ bool sameRun(const CheckLine& a, const CheckLine& b) {
            a.weather == b.weather && a.starSeen == b.starSeen && a.shown == b.shown;
 }
 
-void addLine(Walk& walk, CheckLine line) {
+// The newest single star may be the loader's, whose verdict is its own: in runs it stands alone
+// until another comes, and then joins the run of its equals before it.
+void addLine(Walk& walk, CheckLine line, bool singleStar) {
     std::vector<CheckLine>& lines = walk.report.lines;
-    if (walk.detail == LineDetail::runs && !lines.empty() && sameRun(lines.back(), line))
+    const bool runs = walk.detail == LineDetail::runs;
+    const std::size_t n = lines.size();
+    if (runs && singleStar && walk.starAlone && n >= 2 && sameRun(lines[n - 2], lines[n - 1])) {
+        ++lines[n - 2].count;
+        lines.pop_back();
+    }
+    if (runs && !singleStar && !lines.empty() && sameRun(lines.back(), line)) {
         ++lines.back().count;
-    else
-        lines.push_back(std::move(line));
-}
-
-// The loader's star is known only at the end, and its verdict is not its equals': its line leaves
-// the run it fell into (the lines before and after it stay runs).
-void isolateLine(std::vector<CheckLine>& lines, std::size_t number) {
-    const auto run = std::find_if(lines.begin(), lines.end(),
-                                  [&](const CheckLine& line) { return number < line.number + line.count; });
-    if (run == lines.end() || run->count == 1) return;
-    CheckLine before = *run, alone = *run, after = *run;
-    before.count = number - run->number;
-    alone.number = number;
-    alone.count = 1;
-    after.number = number + 1;
-    after.count = run->number + run->count - after.number;
-    std::vector<CheckLine> parts;
-    for (CheckLine* part : {&before, &alone, &after})
-        if (part->count > 0) parts.push_back(std::move(*part));
-    const auto at = lines.erase(run);
-    lines.insert(at, parts.begin(), parts.end());
+        return;
+    }
+    lines.push_back(std::move(line));
+    walk.starAlone = singleStar;
 }
 
 void takeLine(Walk& walk, std::string_view raw, const SettingsLine& parsed) {
@@ -86,7 +78,7 @@ void takeLine(Walk& walk, std::string_view raw, const SettingsLine& parsed) {
     if (parsed.starsOnLine > 0 && report.starLines.size() < maxListed)
         report.starLines.push_back(
             {number, parsed.kind == LineKind::setting && parsed.starsOnLine == 1, parsed.markCount, parsed.catalogueIndex});
-    addLine(walk, lineFacts(number, raw, parsed));
+    addLine(walk, lineFacts(number, raw, parsed), singleStar);
 }
 
 void takeWeathers(CheckReport& report, const std::vector<bool>& given) {
@@ -108,7 +100,7 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile, LineDetail d
     CheckReport report;
     report.encoding = detectEncoding(bytes);
     report.emptyFile = emptyFile;
-    Walk walk{report, detail, std::vector<bool>(weatherCatalogue.size(), false), StarLookup{}};
+    Walk walk{report, detail, std::vector<bool>(weatherCatalogue.size(), false), StarLookup{}, false};
     const std::string text = decodeSettingsBytes(bytes);
     report.load = readSettingsText(text, 0, [&](std::string_view raw, const SettingsLine& parsed) { takeLine(walk, raw, parsed); });
     report.starLookup = starLookupResult(walk.lookup);
@@ -118,7 +110,6 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile, LineDetail d
         if (!emptyFile) report.logLines.emplace_back(backupSavedMessage);
         report.logLines.emplace_back(defaultsWrittenMessage);
     }
-    if (!report.singleStars.empty()) isolateLine(report.lines, report.singleStars.back().number);
     takeWeathers(report, walk.given);
     const SettingsRead& read = report.load.read;
     // Outside a custom cycle the weather moves on only through the star's rewrite.
