@@ -29,7 +29,7 @@ std::int64_t dueTime(const CycleState& state) {
 }
 
 bool isDue(const CycleState& state, std::int64_t now) {
-    if (currentCatalogueIndex(state) < 0) return false;  // nothing loaded yet
+    if (state.workingCatalogue.empty()) return false;  // nothing loaded yet
     return now >= dueTime(state) || now < state.lastChangeTime;
 }
 
