@@ -4,8 +4,9 @@
 //
 // Index
 //   helpers: files, the log, the native calls, the version resource
-//   checks of the file's edges: busy, aside name taken, a save in one tick, a symbolic link,
-//   the start after a crash
+//   checks of the file's edges: busy, aside name taken, a save in one tick, a symbolic link
+//   [faults] the plug-in's own calls refused (the move-in, the start's restore), a read-only
+//   file, a save while the temporary is flushed; the start after a crash
 //   main: start-up, the cycle, reloads, unusable files, then the edge checks
 #include <windows.h>
 
@@ -17,6 +18,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e/winSupport.h"
@@ -100,13 +102,11 @@ bool appliedAs(std::size_t first, const char* gameName, std::uint64_t windBits) 
 DWORD WINAPI idleThread(void*) { return 0; }
 
 // The star's file work runs on the plug-in's own thread, off the game's frame: a due pass starts
-// it, and the first pass after it has finished takes its result.
-constexpr DWORD jobMilliseconds = 300;
-
+// it, and the first pass after it has ended takes its result.
 bool duePass() {
     if (!substituteRunPasses(1)) return false;
-    Sleep(jobMilliseconds);
-    return substituteRunPasses(1);
+    const bool ended = awaitJobs();
+    return substituteRunPasses(1) && ended;
 }
 
 // A string of the file's version resource, as Explorer's Details tab shows it.
@@ -173,12 +173,10 @@ void checkBusyFile() {
                                                             "[Nubilo] single index at 0.", applied("Rain")}));
 }
 
-// Where renames over an open file are refused (FAT32, exFAT, network shares, Wine), the old file
-// is put aside under a name of the plug-in's own, never over anything. A folder or a read-only
-// file of that name refuses the rewrite: said at once, nothing written, nothing left, and not
-// tried again before the next due time.
-void checkAsideNameTaken(bool posixRename) {
-    std::printf("replace road here: %s\n", posixRename ? "1 (POSIX rename over the held file)" : "2 (the old file put aside)");
+// The old file is put aside under a name of the plug-in's own, never over anything. A folder or
+// a read-only file of that name refuses the rewrite: said at once, nothing written, nothing left,
+// and not tried again before the next due time.
+void checkAsideNameTaken() {
     for (bool folder : {true, false}) {
         if (folder) {
             fs::create_directory("Nubilo.ini.nubilo-old");
@@ -193,15 +191,11 @@ void checkAsideNameTaken(bool posixRename) {
         host.clock += 1;
         CHECK(duePass());
         CHECK(!fs::exists("Nubilo.ini.nubilo-tmp"));
-        if (posixRename) {
-            CHECK(messagesSince(first).size() == 3 && readFile("Nubilo.ini") != before);  // written, reloaded
-        } else {
-            CHECK(messagesSince(first) == std::vector<std::string>{couldNotUpdate});
-            CHECK(readFile("Nubilo.ini") == before);
-        }
+        CHECK(messagesSince(first) == std::vector<std::string>{couldNotUpdate});
+        CHECK(readFile("Nubilo.ini") == before);
         SetFileAttributesA("Nubilo.ini.nubilo-old", FILE_ATTRIBUTE_NORMAL);
         fs::remove("Nubilo.ini.nubilo-old");
-        if (!posixRename) CHECK(substituteRunPasses(1));
+        CHECK(substituteRunPasses(1));
     }
     host.clock += 1800;  // the weather that waited now moves on
     CHECK(duePass());
@@ -272,12 +266,116 @@ void checkSymbolicLink() {
     std::printf("symbolic link: followed, kept, its target rewritten\n");
 }
 
+// [faults] The plug-in's own Windows calls made to fail, or a player's save slipped in between
+// two of them: the failure roads of the replace and of the start's restore, which no other
+// program can be timed to reach.
+struct Refusal {
+    DWORD error = 0;
+    int remaining = 0;  // calls still to refuse; -1: every call
+    int refused = 0;
+};
+Refusal moveRefusal;
+std::string saveAtFlush;  // saved over Nubilo.ini at the next flush, then cleared
+
+BOOL(WINAPI* realMoveFileExW)(LPCWSTR, LPCWSTR, DWORD) = nullptr;
+BOOL(WINAPI* realFlushFileBuffers)(HANDLE) = nullptr;
+
+BOOL WINAPI refusableMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    if (moveRefusal.remaining == 0) return realMoveFileExW(from, to, flags);
+    if (moveRefusal.remaining > 0) --moveRefusal.remaining;
+    ++moveRefusal.refused;
+    SetLastError(moveRefusal.error);
+    return FALSE;
+}
+
+// The plug-in flushes its temporary while it holds nothing of Nubilo.ini: a save may land then.
+BOOL WINAPI flushWithSave(HANDLE file) {
+    if (!saveAtFlush.empty()) writeFile("Nubilo.ini", std::exchange(saveAtFlush, std::string()));
+    return realFlushFileBuffers(file);
+}
+
+int hookFileCalls(HMODULE module) {
+    return patchImports(module, {{"MoveFileExW", reinterpret_cast<void*>(&refusableMove),
+                                  reinterpret_cast<void**>(&realMoveFileExW)},
+                                 {"FlushFileBuffers", reinterpret_cast<void*>(&flushWithSave),
+                                  reinterpret_cast<void**>(&realFlushFileBuffers)}});
+}
+
+// The star moves on: one due step, then the reload.
+void advanceOnce() {
+    host.clock += 1800;
+    CHECK(duePass());
+    CHECK(substituteRunPasses(1));
+}
+
+// The temporary's move into the free name refused: a scanner's moment (one sharing violation) is
+// waited out; a hold that stays, or an access denial, ends the step with the player's file back
+// under its name, nothing of ours left, and said.
+void checkRefusedMoveIn() {
+    struct Case {
+        DWORD error;
+        int refusals;
+        bool written;
+    };
+    for (const Case& c : {Case{ERROR_SHARING_VIOLATION, 1, true}, Case{ERROR_SHARING_VIOLATION, -1, false},
+                          Case{ERROR_ACCESS_DENIED, -1, false}}) {
+        const std::string before = readFile("Nubilo.ini");
+        const std::size_t first = logMessages().size();
+        moveRefusal = {c.error, c.refusals, 0};
+        host.clock += 1800;
+        CHECK(duePass());  // ends: a refusal that stays is not tried for ever
+        moveRefusal = {};
+        CHECK(noneOfOurs());
+        if (c.written) {
+            CHECK(readFile("Nubilo.ini") != before);
+            CHECK(messagesSince(first).size() == 1 && messagesSince(first)[0].rfind(newStar(""), 0) == 0);
+            CHECK(substituteRunPasses(1));
+            continue;
+        }
+        CHECK(readFile("Nubilo.ini") == before);
+        CHECK(messagesSince(first) == std::vector<std::string>{couldNotUpdate});
+        advanceOnce();  // nothing refused now: the star moves on
+        CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
+    }
+}
+
+// A read-only Nubilo.ini is the player's say: never replaced, and said.
+void checkReadOnlyFile() {
+    const std::string before = readFile("Nubilo.ini");
+    const std::size_t first = logMessages().size();
+    CHECK(SetFileAttributesA("Nubilo.ini", FILE_ATTRIBUTE_READONLY) != 0);
+    host.clock += 1800;
+    CHECK(duePass());
+    CHECK(readFile("Nubilo.ini") == before && noneOfOurs());
+    CHECK(messagesSince(first) == std::vector<std::string>{couldNotUpdate});
+    CHECK(SetFileAttributesA("Nubilo.ini", FILE_ATTRIBUTE_NORMAL) != 0);
+    advanceOnce();
+    CHECK(readFile("Nubilo.ini") != before);
+}
+
+// A save made while the plug-in flushes its temporary -- the file is not held then -- is found
+// by the check under the second hold: nothing is written over it, and the next pass loads it.
+void checkSaveWhileFlushing() {
+    std::string save = settingsText(2);
+    save.replace(save.find("Rain Time = 30"), 14, "Rain Time = 45");
+    saveAtFlush = save;
+    const std::size_t first = logMessages().size();
+    host.clock += 1800;
+    CHECK(duePass());
+    CHECK(saveAtFlush.empty());  // the flush came, and the save with it
+    CHECK(readFile("Nubilo.ini") == save && noneOfOurs());
+    CHECK(substituteRunPasses(1));
+    CHECK(messagesSince(first) == (std::vector<std::string>{"[Nubilo] single index at 2.", applied("Cloudy")}));
+}
+
 HMODULE restartPlugin(const fs::path& plugin) {
     substituteReset(1700000000);
     HMODULE module = LoadLibraryW(plugin.wstring().c_str());
     CHECK(module != nullptr);
     if (module != nullptr) {
         redirectClock(module);
+        watchJobs(module);
+        hookFileCalls(module);
         CHECK(substituteRunPasses(1));
     }
     return module;
@@ -302,6 +400,36 @@ void checkStartAfterACrash(const fs::path& plugin, const std::string& kept) {
     CHECK(readFile("Nubilo.ini") == settingsText(5) && noneOfOurs());
     messages = logMessages();
     CHECK(messages.size() == 4 && messages[1] == "[Nubilo] Weather.ini not found, using defaults.");
+    if (module != nullptr) FreeLibrary(module);
+
+    // Both of ours beside a Nubilo.ini that is there: the replace had ended; the file stays.
+    writeFile("Nubilo.ini", kept);
+    writeFile("Nubilo.ini.nubilo-old", settingsText(1));
+    writeFile("Nubilo.ini.nubilo-tmp", settingsText(3));
+    module = restartPlugin(plugin);
+    CHECK(readFile("Nubilo.ini") == kept && noneOfOurs());
+    messages = logMessages();
+    CHECK(messages.size() == 3 && messages[1].rfind("[Nubilo] single index at ", 0) == 0);
+    if (module != nullptr) FreeLibrary(module);
+}
+
+// The restore itself refused: the player's file waits aside, and nothing takes its name -- no
+// defaults that a later start would keep and the aside file lost with. The next start restores it.
+void checkRefusedRestore(const fs::path& plugin, const std::string& kept) {
+    fs::rename("Nubilo.ini", "Nubilo.ini.nubilo-old");
+    writeFile("Nubilo.ini.nubilo-tmp", settingsText(3));
+    moveRefusal = {ERROR_ACCESS_DENIED, -1, 0};
+    HMODULE module = restartPlugin(plugin);
+    moveRefusal = {};
+    CHECK(!fs::exists("Nubilo.ini") && readFile("Nubilo.ini.nubilo-old") == kept);
+    std::vector<std::string> messages = logMessages();
+    CHECK(messages.size() >= 2 && messages[1].rfind("[Nubilo] ERROR: Could not restore Weather.ini from ", 0) == 0);
+    CHECK(substituteRunPasses(3) && !fs::exists("Nubilo.ini"));
+    if (module != nullptr) FreeLibrary(module);
+    module = restartPlugin(plugin);
+    CHECK(readFile("Nubilo.ini") == kept && noneOfOurs());
+    messages = logMessages();
+    CHECK(messages.size() == 4 && messages[1] == "[Nubilo] Weather.ini restored after an interrupted rewrite.");
     if (module != nullptr) FreeLibrary(module);
 }
 
@@ -331,6 +459,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     CHECK(redirectClock(module) >= 1);
+    CHECK(watchJobs(module) == 2);
+    CHECK(hookFileCalls(module) == 2);
 
     // Attach: the script, then the keyboard callback, with the instance handle the loader gave.
     CHECK(host.events.size() == 2);
@@ -365,7 +495,7 @@ int main(int argc, char** argv) {
     CHECK(logMessages().size() == 4);
     host.clock += 1;
     CHECK(substituteRunPasses(1));  // starts the rewrite
-    Sleep(jobMilliseconds);
+    CHECK(awaitJobs());
     const std::string snow = readFile("Nubilo.ini");
     CHECK(snow.size() == 574);
     CHECK(snow == settingsText(6));
@@ -405,9 +535,12 @@ int main(int argc, char** argv) {
     CHECK(writeTimeOf("Nubilo.ini") == customTime);
 
     checkBusyFile();
-    checkAsideNameTaken(posixRenameAvailable());
+    checkAsideNameTaken();
     checkSaveWithinOneTick();
     checkSymbolicLink();
+    checkRefusedMoveIn();
+    checkReadOnlyFile();
+    checkSaveWhileFlushing();
     const std::string custom2 = readFile("Nubilo.ini");
 
     // Keyboard messages and thread attach/detach change nothing.
@@ -436,9 +569,11 @@ int main(int argc, char** argv) {
     }
 
     checkStartAfterACrash(plugin, custom2);
+    checkRefusedRestore(plugin, custom2);
     CHECK(readFile("Nubilo.ini.old") == playersOld && readFile("Nubilo.ini.tmp") == playersTmp);
 
     fs::current_path(work.parent_path());
+    if (failed == 0) fs::remove_all(work);  // a failure's folder stays to be looked at
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }

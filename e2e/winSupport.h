@@ -3,6 +3,7 @@
 // the substitute host's control.
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,28 +26,39 @@ inline int redirectClock(HMODULE module) {
 }
 
 
-// Whether this system renames a file over one held open, with POSIX semantics (FileRenameInfoEx:
-// Windows 10 1709 and later, on NTFS): the first road of the plug-in's replace. Tried on two
-// scratch files in the current folder.
-inline bool posixRenameAvailable() {
-    const wchar_t* names[] = {L"probe-from.tmp", L"probe-to.tmp"};
-    HANDLE handles[2];
-    for (int i = 0; i < 2; ++i)
-        handles[i] = CreateFileW(names[i], GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                 nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    wchar_t target[MAX_PATH];
-    const DWORD length = GetFullPathNameW(names[1], MAX_PATH, target, nullptr);
-    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + length * sizeof(wchar_t), 0);
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    const DWORD flags = 0x1 | 0x2;  // replace if exists, POSIX semantics
-    std::memcpy(buffer.data(), &flags, sizeof flags);
-    info->FileNameLength = length * sizeof(wchar_t);
-    std::memcpy(info->FileName, target, info->FileNameLength);
-    const bool renamed = SetFileInformationByHandle(handles[0], static_cast<FILE_INFO_BY_HANDLE_CLASS>(22), info,
-                                                    static_cast<DWORD>(buffer.size())) != 0;
-    for (int i = 0; i < 2; ++i) {
-        CloseHandle(handles[i]);
-        DeleteFileW(names[i]);
-    }
-    return renamed;
+// The plug-in's file work runs on threads it starts (CreateThread), each of which ends in
+// FreeLibraryAndExitThread. With both imports counted, a test waits for the work to end instead
+// of guessing how long it takes: on a loaded machine no pause is long enough.
+inline std::atomic<long> jobsStarted{0}, jobsEnded{0};
+inline HANDLE(WINAPI* realCreateThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                                        LPDWORD) = nullptr;
+inline void(WINAPI* realFreeAndExit)(HMODULE, DWORD) = nullptr;
+
+inline HANDLE WINAPI countedCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                                         LPVOID argument, DWORD flags, LPDWORD id) {
+    HANDLE thread = realCreateThread(security, stack, start, argument, flags, id);
+    if (thread != nullptr) ++jobsStarted;
+    return thread;
+}
+
+inline void WINAPI countedFreeAndExit(HMODULE module, DWORD code) {
+    ++jobsEnded;
+    realFreeAndExit(module, code);
+}
+
+// Counts the module's job threads from now on; once per load of the module.
+inline int watchJobs(HMODULE module) {
+    jobsStarted = 0;
+    jobsEnded = 0;
+    return patchImports(module, {{"CreateThread", reinterpret_cast<void*>(&countedCreateThread),
+                                  reinterpret_cast<void**>(&realCreateThread)},
+                                 {"FreeLibraryAndExitThread", reinterpret_cast<void*>(&countedFreeAndExit),
+                                  reinterpret_cast<void**>(&realFreeAndExit)}});
+}
+
+// Waits until every job started so far has ended; false when one is still running after a
+// minute (a job that never ends is a fault, not a slow machine).
+inline bool awaitJobs() {
+    for (int wait = 0; wait < 60000 && jobsEnded.load() < jobsStarted.load(); ++wait) Sleep(1);
+    return jobsEnded.load() >= jobsStarted.load();
 }
