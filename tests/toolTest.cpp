@@ -242,6 +242,15 @@ TEST_F(Tool, SimulateRunsACopyOfTheGivenFileAndCanShowTheLog) {
     EXPECT_EQ(readFile("Nubilo.ini"), before);
     EXPECT_EQ(writeTimeOf("Nubilo.ini"), beforeTime);
     EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
+
+    // A rejected key is logged byte for byte; shown, an escape sequence in it is only text.
+    const std::string odd = "Set Fog Tim\x1B[2Je = abc\nSet Fog Time = 5*\n";
+    writeFile("odd.ini", odd);
+    const ToolRun oddRun = nubilo({"simulate", "--settings", "odd.ini", "--hours", "1", "--log"});
+    EXPECT_TRUE(contains(oddRun.out, "] [Nubilo] Invalid value for key Set Fog Tim\\x1B[2Je, using default.\n")) << oddRun.out;
+    EXPECT_EQ(oddRun.out.find('\x1B'), std::string::npos);
+    const std::string oddJson = simulationJson(simulateCycle(&odd, 3600), 3600);
+    EXPECT_TRUE(contains(oddJson, "Tim\\\\x1B[2Je")) << oddJson;
 }
 
 TEST_F(Tool, CheckAndThePluginAgreeOnEveryCorpusFile) {
@@ -264,7 +273,9 @@ TEST_F(Tool, CheckAndThePluginAgreeOnEveryCorpusFile) {
         EXPECT_EQ(marked, report.load.read.markedIndexes);
         EXPECT_EQ(startIndex, report.load.read.startIndex);
         EXPECT_EQ(logMessages(), report.logLines);
-        for (const std::string& line : report.logLines) EXPECT_TRUE(contains(run.out, "  " + line + "\n")) << line;
+        // The report shows the log lines escaped, as it shows the file's.
+        for (const std::string& line : report.logLines)
+            EXPECT_TRUE(contains(run.out, "  " + printableLine(line, std::string::npos) + "\n")) << line;
     }
     EXPECT_GE(files, 17);
 }
@@ -434,6 +445,21 @@ TEST_F(Tool, StuckVerdictsAgreeWithTheLoopAndSayWhyAndHowToFixIt) {
     EXPECT_EQ(note.rfind("lines 1 and 2 each carry one star (Fog and Clear).", 0), 0u) << note;
     EXPECT_TRUE(contains(note, "remove the star on line 1 to run all ten")) << note;
 
+    // With the star on Blizzard, the catalogue's last, the plug-in goes on to Rain, its first.
+    EXPECT_EQ(twoStarNote(analyseSettings("Set Fog Time = 10*\nSet Blizzard Time = 20*\n", false)),
+              "lines 1 and 2 each carry one star (Fog and Blizzard). Marked lines make a custom cycle: Fog \u2192 Blizzard, "
+              "starting with Blizzard, not all ten weathers. If you moved the star to Blizzard, remove the star on line 1 "
+              "to run all ten weathers in order from there.");
+    const std::string moved = "Set Fog Time = 10\nSet Blizzard Time = 20*\n";
+    const std::string seen = "Set Blizzard Time = 20 ; *\n";  // the lookup's star, not the start
+    EXPECT_TRUE(contains(cycleText(analyseSettings(seen, false)),
+                         "note: the star lookup sees the star on Blizzard, so the first step goes to Rain"));
+    for (const std::string& text : {moved, seen}) {
+        const Simulation run = simulateCycle(&text, 3600);
+        ASSERT_GE(run.shown.size(), 2u) << text;
+        EXPECT_EQ(run.shown[1].displayName, "Rain") << text;
+    }
+
     // However many single stars, only the last carries it, line by line and in runs; in runs the
     // equal lines fold, the loader's star alone standing apart from the lines like it.
     for (const std::string& tail : {std::string(), std::string("; end\n")}) {
@@ -478,6 +504,14 @@ TEST_F(Tool, CheckCountsIgnoredLinesAndMarksOnlyUnsetWeathersAsDefault) {
     EXPECT_TRUE(contains(run.out, "\n3 lines are ignored: line 3, line 4, line 5\n")) << run.out;
     const ToolRun json = nubilo({"check", "--json"});
     EXPECT_TRUE(contains(json.out, "\"ignoredLines\":[3,4,5]")) << json.out;
+
+    // Beyond the hundred listed the count goes on.
+    std::string many = "Set Fog Time = 5*\n";
+    for (int i = 0; i < 250; ++i) many += "nonsense\n";
+    writeFile("Nubilo.ini", many);
+    const std::string manyOut = nubilo({"check"}).out;
+    EXPECT_TRUE(contains(manyOut, "\n250 lines are ignored: the first 100: line 2, line 3, ")) << manyOut;
+    EXPECT_TRUE(contains(manyOut, ", line 100, line 101\n")) << manyOut;
 }
 
 TEST_F(Tool, LookAlikeKeysShowWhatMakesThemDiffer) {
@@ -492,11 +526,13 @@ TEST_F(Tool, LookAlikeKeysShowWhatMakesThemDiffer) {
         {"Set F\xD0\xBEg Time = 5\n", "unknown key \"Set F\u27E8non-ASCII U+043E\u27E9g Time\"", true},  // Cyrillic o
         {"Set \xE2\x80\xAE" "emiT goF = 5\n", "unknown key \"Set \u27E8non-ASCII U+202E\u27E9emiT goF\"", false},  // RTL override
         {"Set Fog Time\xFF = 5\n", "unknown key \"Set Fog Time\u27E8byte FF\u27E9\"", true},
+        {"Set Fgo Time = 5\n", "unknown key \"Set Fgo Time\", ignored (did you mean", true},  // two letters off
+        {"Set Fgo Tme = 5\n", "unknown key \"Set Fgo Tme\", ignored\n", false},            // three: another word
     };
     for (const Case& c : cases) {
         const CheckReport report = analyseSettings(c.text, false);
         ASSERT_EQ(report.lines.size(), 1u);
-        const std::string verdict = lineVerdict(report, report.lines[0]);
+        const std::string verdict = lineVerdict(report, report.lines[0]) + "\n";
         EXPECT_TRUE(contains(verdict, c.verdict)) << verdict;
         EXPECT_EQ(contains(verdict, "(did you mean \"Set Fog Time\"?)"), c.suggested) << verdict;
     }
@@ -514,6 +550,21 @@ TEST_F(Tool, LookAlikeKeysShowWhatMakesThemDiffer) {
             << verdict;
         EXPECT_EQ(verdict.find(static_cast<char>(byte)), std::string::npos) << byte;
     }
+    // Nor does DEL reach the terminal or the page by another way: a key's first or last byte, the
+    // line shown under the verdict, or the log line of a rejected value.
+    writeFile("Nubilo.ini", "\x7FSet Fog Time = 5\nSet Fog Time\x7F = abc\nSet Fog Time = 5*\n");
+    const ToolRun text = nubilo({"check"});
+    const ToolRun json = nubilo({"check", "--json"});
+    EXPECT_EQ(text.out.find('\x7F'), std::string::npos) << text.out;
+    EXPECT_FALSE(contains(json.out, "\\u007F")) << json.out;
+    for (const std::string verdict : {"unknown key \"\u27E8DEL\u27E9Set Fog Time\", ignored (did you mean \"Set Fog Time\"?)",
+                                      "rejected value for \"Set Fog Time\u27E8DEL\u27E9\": no digits; the line counts for "
+                                      "nothing (did you mean \"Set Fog Time\"?)"}) {
+        EXPECT_TRUE(contains(text.out, ": " + verdict + "\n")) << text.out;
+        EXPECT_TRUE(contains(json.out, "{\"verdict\":" + jsonString(verdict) + ",")) << json.out;
+    }
+    EXPECT_TRUE(contains(text.out, "  | \\x7FSet Fog Time = 5\n")) << text.out;
+    EXPECT_TRUE(contains(text.out, "  [Nubilo] Invalid value for key Set Fog Time\\x7F, using default.\n")) << text.out;
 }
 
 // The designer's own inputs go through the plug-in's readers: typed minutes, and designs.

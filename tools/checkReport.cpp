@@ -34,6 +34,10 @@ constexpr std::size_t pageLogLines = 1000;
 
 std::string lineName(std::size_t number) { return "line " + std::to_string(number); }
 
+// A log line quotes a rejected key byte for byte; shown, its odd bytes are escaped like the file's
+// lines, so that none reaches the terminal or the page as it is, and none is cut.
+std::string shownLogLine(const std::string& line) { return printableLine(line, std::string::npos); }
+
 std::string appliedLine(const CheckReport& report) { return appliedWeatherMessage(weatherName(report.firstWeather)); }
 
 std::string encodingNote(SettingsEncoding encoding) {
@@ -74,7 +78,7 @@ void writeCheckText(std::ostream& out, const std::string& path, const CheckRepor
     out << "\nCycle: " << cycleText(report) << "\n";
     for (const Alert& alert : alertsOf(report)) writeAlert(out, alert);
     out << "\nOn loading this file the plug-in logs:\n";
-    for (const std::string& line : report.logLines) out << "  " << line << "\n";
+    for (const std::string& line : report.logLines) out << "  " << shownLogLine(line) << "\n";
     out << "  " << appliedLine(report) << "\n";
     out << "\n" << conclusionOf(report) << "\n";
 }
@@ -147,7 +151,7 @@ void jsonLog(JsonText& json, const CheckReport& report, bool runs) {
     const std::size_t shown = runs ? std::min(lines.size(), pageLogLines) : lines.size();
     jsonKey(json, "log");
     jsonOpen(json, '[');
-    for (std::size_t i = 0; i < shown; ++i) jsonString(json, lines[i]);
+    for (std::size_t i = 0; i < shown; ++i) jsonString(json, shownLogLine(lines[i]));
     if (shown < lines.size()) jsonString(json, "... and " + std::to_string(lines.size() - shown) + " more lines");
     jsonString(json, appliedLine(report));
     jsonClose(json, ']');

@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 
+#include "check.h"
 #include "fileAccess/fileAccess.h"
 #include "nubiloTool.h"
 #include "simulate.h"
@@ -171,7 +172,11 @@ void writeSimulationText(std::ostream& out, const SimulateArguments& arguments, 
     if (arguments.showLog) {
         out << "\nThe plug-in's log:\n";
         std::istringstream lines(simulation.log);
-        for (std::string line; std::getline(lines, line);) out << "  " << line << "\n";
+        // A rejected key is logged byte for byte: escaped here, none of its bytes drives the terminal.
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            out << "  " << printableLine(line, std::string::npos) << "\n";
+        }
     }
 }
 

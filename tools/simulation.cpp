@@ -8,6 +8,7 @@
 #include "cycle/cycleState.h"
 #include "cycle/mainLoop.h"
 #include "fileAccess/fileAccess.h"
+#include "check.h"
 #include "json.h"
 #include "simulate.h"
 #include "settings/settingsFile.h"
@@ -99,7 +100,7 @@ void jsonLogLines(JsonText& json, const std::string& log) {
         if (end == std::string::npos) end = log.size();
         std::string_view line(log.data() + start, end - start);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        jsonString(json, line);
+        jsonString(json, printableLine(line, std::string::npos));  // as check shows the log
         start = end + 1;
     }
     jsonClose(json, ']');
