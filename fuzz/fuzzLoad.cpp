@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::int32_t index : marked) FUZZ_REQUIRE(isCatalogueIndex(index));
 
     const std::string after = readBytes("Nubilo.ini");
-    const bool replaced = readSettingsText(decodeSettingsBytes(original), 0).outcome == LoadOutcome::noUsableLine;
+    const bool replaced = readSettingsText(settingsTextOf(original), 0).outcome == LoadOutcome::noUsableLine;
     if (replaced) {
         IntervalMap defaults;
         for (const WeatherEntry& entry : weatherCatalogue) defaults[entry.displayName] = 30;

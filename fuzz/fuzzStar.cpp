@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The loop has loaded this very file: the rewrite may replace it.
     std::string loadedBytes;
     const FileIdentity seen = readWholeFile("Nubilo.ini", loadedBytes, true).identity;
-    const std::string decoded = decodeSettingsBytes(bytes);  // a UTF-16 file is read as its ASCII twin
+    const std::string decoded = settingsTextOf(bytes);  // as the plug-in reads it
     const std::string_view original = decoded;
 
     StarStep step;

@@ -96,6 +96,13 @@ TEST_F(FileAccess, ReadTellsAMissingFileFromOneThatWillNotOpen) {
     EXPECT_EQ(content, bytes);
 }
 
+TEST_F(FileAccess, TextReadsBackLineEndsAndKeepsEveryOtherByte) {
+    writeFile("log.txt", "a\r\nb\x1A" "c\rd\r\r\n");
+    std::string content;
+    ASSERT_TRUE(readWholeFile("log.txt", content, false).opened);
+    EXPECT_EQ(content, "a\nb\x1A" "c\rd\r\n");
+}
+
 TEST_F(FileAccess, ReplaceIfWritesOnlyOverTheFileTheCallerExpected) {
     writeFile("a.ini", "old\n");
     FileIdentity seen;

@@ -6,7 +6,8 @@
 // Index
 //   the interposed C library calls (operator new, fopen/open, nanosleep, clock_gettime, stat)
 //   IdlePass: nothing allocated, opened or queried twice; a save between lookup and rewrite
-//   PlayerSave: saves racing the swap, the first poll, the defaults, the clock tick, a reload, the backup
+//   PlayerSave: saves racing the swap, the first poll, the defaults, the clock tick, a reload, the
+//     backup, the judgement of an unusable file
 //   StarStepWork: no settings open on the fibre on any road; an exception is the step's failure
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -24,6 +25,7 @@
 #include <new>
 
 #include "cycle/cycleState.h"
+#include "settings/settingsFile.h"
 #include "substitute/substituteHost.h"
 #include "testSupport.h"
 
@@ -302,6 +304,50 @@ TEST_F(PlayerSave, ASaveBeforeTheBackupOfAnUnusableFileKeepsTheSaveAndTheEarlier
                              "[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults."),
                   0);
         EXPECT_EQ(appliedWeathers(messages).back(), "Snow");
+        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.nubilo-tmp"));
+        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.bak.nubilo-tmp"));
+    }
+}
+
+TEST_F(PlayerSave, ASaveAfterAnUnusableFileIsJudgedIsNeitherBackedUpNorReplaced) {
+    // The loader has read the file and found nothing usable; the player saves a usable file
+    // before the backup reads it again. The save is not the file judged: it is kept as it is,
+    // no backup is made of it or claimed, and it is loaded. An earlier backup is not touched.
+    const std::string earlier = "Set Rain Time = 11*\n; my backup of last week\n";
+    const std::string save = "Set Snow Time = 8*\n";
+    for (bool backedUpBefore : {false, true}) {
+        SCOPED_TRACE(backedUpBefore ? "a backup from an earlier start" : "no backup yet");
+        substituteReset();
+        std::filesystem::remove("Nubilo.ini.bak");
+        if (backedUpBefore) writeFile("Nubilo.ini.bak", earlier);
+        struct stat backupBefore {};
+        ::stat("Nubilo.ini.bak", &backupBefore);
+        writeFile("Nubilo.ini", "nothing usable here\n");
+        int saves = 0;
+        beforeOpen = [&](const char* path, const char* mode) {
+            // The backup first reads the backup there now: after the judgement, before its own read.
+            if (std::strcmp(path, "Nubilo.ini.bak") == 0 && std::strcmp(mode, "rb") == 0) {
+                ++saves;
+                writeFile("Nubilo.ini", save);
+                beforeOpen = nullptr;  // last: this drops the closure and what it captured
+            }
+        };
+        startPlugin(2);
+        beforeOpen = nullptr;
+        EXPECT_EQ(saves, 1);
+        EXPECT_EQ(readFile("Nubilo.ini"), save);
+        const std::vector<std::string> messages = logMessages();
+        EXPECT_EQ(std::count(messages.begin(), messages.end(), backupSavedMessage), 0);
+        EXPECT_EQ(std::count(messages.begin(), messages.end(), defaultsWrittenMessage), 0);
+        EXPECT_EQ(appliedWeathers(messages).back(), "Snow");
+        struct stat backupAfter {};
+        EXPECT_EQ(::stat("Nubilo.ini.bak", &backupAfter) == 0, backedUpBefore);
+        if (backedUpBefore) {
+            EXPECT_EQ(readFile("Nubilo.ini.bak"), earlier);
+            EXPECT_EQ(backupAfter.st_ino, backupBefore.st_ino);
+            EXPECT_EQ(backupAfter.st_mtim.tv_sec, backupBefore.st_mtim.tv_sec);
+            EXPECT_EQ(backupAfter.st_mtim.tv_nsec, backupBefore.st_mtim.tv_nsec);
+        }
         EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.nubilo-tmp"));
         EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.bak.nubilo-tmp"));
     }

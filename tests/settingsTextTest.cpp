@@ -249,7 +249,7 @@ TEST(Utf16Files, ReadExactlyLikeTheirSingleByteTwins) {
                 const std::string bytes = utf16(widen(ascii), little, crlf);
                 EXPECT_EQ(detectEncoding(bytes),
                           little ? SettingsEncoding::utf16LittleEndian : SettingsEncoding::utf16BigEndian);
-                const std::string text = decodeSettingsBytes(bytes);
+                const std::string text = settingsTextOf(bytes);
                 EXPECT_EQ(text, ascii);
                 const LoadReport report = readSettingsText(text, 0);
                 EXPECT_EQ(report.messages, expected.messages);
@@ -265,7 +265,7 @@ TEST(Utf16Files, ReadExactlyLikeTheirSingleByteTwins) {
 TEST(Utf16Files, NonAsciiUnitsNeverDecodeIntoKeysDigitsOrMarks) {
     // U+012A and U+0A2A carry a '*' byte, U+0431 a '1', U+0430 looks like 'a': none of them counts.
     const std::string bytes = utf16(u"Set Clear Time = 3\u0431\u012A\nSet Cle\u0430r Time = 9*\nSet Fog Time = 7\u0A2A\n", true, false);
-    const std::string text = decodeSettingsBytes(bytes);
+    const std::string text = settingsTextOf(bytes);
     EXPECT_EQ(text, "Set Clear Time = 3\x80\x80\nSet Cle\x80r Time = 9*\nSet Fog Time = 7\x80\n");
     const LoadReport report = readSettingsText(text, 0);
     EXPECT_EQ(report.read.intervals.at("Clear"), 3);
@@ -274,16 +274,39 @@ TEST(Utf16Files, NonAsciiUnitsNeverDecodeIntoKeysDigitsOrMarks) {
     EXPECT_EQ(countStars(text), 1u);  // the one on the misspelt line
 
     // A surrogate pair is one character; a lone surrogate is one too, and eats nothing after it.
-    EXPECT_EQ(decodeSettingsBytes(utf16(u"a\U0001F32Bb", true, false)), "a\x80" "b");
-    EXPECT_EQ(decodeSettingsBytes(utf16(u"a\xD83C=b", false, false)), "a\x80=b");
-    EXPECT_EQ(decodeSettingsBytes(utf16(u"\xDF2B*", true, false)), "\x80*");
+    EXPECT_EQ(settingsTextOf(utf16(u"a\U0001F32Bb", true, false)), "a\x80" "b");
+    EXPECT_EQ(settingsTextOf(utf16(u"a\xD83C=b", false, false)), "a\x80=b");
+    EXPECT_EQ(settingsTextOf(utf16(u"\xDF2B*", true, false)), "\x80*");
 
     // Only the mark: nothing. A byte short of a whole unit: one unmatched byte. A lone CR stays.
-    EXPECT_EQ(decodeSettingsBytes("\xFF\xFE"), "");
-    EXPECT_EQ(decodeSettingsBytes(utf16(u"=5", true, false) + "7"), "=5\x80");
-    EXPECT_EQ(decodeSettingsBytes(utf16(u"a\rb\r\n", true, false)), "a\rb\n");
-    // Anything else is left as it is, a UTF-8 mark included (the line reader skips it).
-    EXPECT_EQ(decodeSettingsBytes("\xEF\xBB\xBFSet"), "\xEF\xBB\xBFSet");
+    EXPECT_EQ(settingsTextOf("\xFF\xFE"), "");
+    EXPECT_EQ(settingsTextOf(utf16(u"=5", true, false) + "7"), "=5\x80");
+    EXPECT_EQ(settingsTextOf(utf16(u"a\rb\r\n", true, false)), "a\rb\n");
+    // A UTF-8 mark is kept (the line reader skips it).
+    EXPECT_EQ(settingsTextOf("\xEF\xBB\xBFSet"), "\xEF\xBB\xBFSet");
     EXPECT_EQ(detectEncoding("\xEF\xBB\xBFSet"), SettingsEncoding::utf8Mark);
     EXPECT_EQ(detectEncoding("\xFF"), SettingsEncoding::singleByte);
+}
+
+TEST(SettingsBytes, ReadAsWindowsTextModeReadsThemOnEveryPlatform) {
+    // A Ctrl-Z ends the text, whatever follows it, and wherever it falls.
+    EXPECT_EQ(settingsTextOf("[Settings]\r\nSet Rain Time = 20*\r\n\x1A\r\nSet Fog Time = 10**\r\n"),
+              "[Settings]\nSet Rain Time = 20*\n");
+    EXPECT_EQ(settingsTextOf("\x1A" "Set Fog Time = 5\n"), "");
+    EXPECT_EQ(settingsTextOf("Set Fog Time = 5\x1A" "*\n"), "Set Fog Time = 5");
+    EXPECT_EQ(settingsTextOf("\xEF\xBB\xBF[Settings]\r\n\x1A"), "\xEF\xBB\xBF[Settings]\n");
+    // CR LF becomes LF, in one pass: a lone CR stays, so does the first CR of CR CR LF.
+    EXPECT_EQ(settingsTextOf("\r\n\r\nSet Fog Time = 5\r\n"), "\n\nSet Fog Time = 5\n");
+    EXPECT_EQ(settingsTextOf("a\rb\r\r\nc\r"), "a\rb\r\nc\r");
+}
+
+TEST(SettingsBytes, AUtf16FileIsReadWholePastEveryCtrlZByte) {
+    // U+001A and units carrying a 0x1A byte (U+011A, U+1A2A) end nothing; only CR LF is taken.
+    const std::u16string written = u"Set Rain Time = 20*\n\x1A\nSet Fog\x011A\x1A2A = 1\nSet Fog Time = 10**\n";
+    for (bool little : {true, false}) {
+        SCOPED_TRACE(little ? "LE" : "BE");
+        const std::string text = settingsTextOf(utf16(written, little, true));
+        EXPECT_EQ(text, "Set Rain Time = 20*\n\x1A\nSet Fog\x80\x80 = 1\nSet Fog Time = 10**\n");
+        EXPECT_EQ(readSettingsText(text, 0).outcome, LoadOutcome::customCycle);
+    }
 }

@@ -124,6 +124,9 @@ TEST_F(Tool, CheckNamesEveryVerdict) {
     EXPECT_TRUE(contains(bom.out, "  | Set Fog Time = 25* ; int required. Max: 1440, Min: 1\n"));
     EXPECT_FALSE(contains(bom.out, "\\r\n"));
     EXPECT_EQ(analyseSettings("Set Fog Time = 5\r\r\n", false).lines[0].shown, "Set Fog Time = 5\\r");
+    // The file is read once: a second reading would take that CR too.
+    writeFile("crcrlf.ini", "Set Fog Time = 5\r\r\n");
+    EXPECT_TRUE(contains(nubilo({"check", "crcrlf.ini"}).out, "  | Set Fog Time = 5\\r\n"));
     EXPECT_TRUE(contains(bom.out, "Cycle: catalogue order from Fog;"));
 
     ToolRun wide = nubilo({"check", (corpus / "utf16be-custom-repeats.ini").string()});
@@ -145,6 +148,16 @@ TEST_F(Tool, CheckNamesEveryVerdict) {
     ToolRun odd = nubilo({"check", (corpus / "nul-and-odd-bytes.ini").string()});
     EXPECT_TRUE(contains(odd.out, "  | Set Rain Time = 7*\\x00\n"));
     EXPECT_TRUE(contains(odd.out, "  | \\xFF\\xFE=\\x01\n"));
+
+    // Read as the Windows plug-in reads it, here too: a Ctrl-Z ends the text, a blank CR LF line is empty.
+    ToolRun ctrlZ = nubilo({"check", (corpus / "ctrl-z.ini").string()});
+    EXPECT_TRUE(contains(ctrlZ.out, "Checking " + (corpus / "ctrl-z.ini").string() + " (2 lines)\n")) << ctrlZ.out;
+    EXPECT_TRUE(contains(ctrlZ.out, "Cycle: catalogue order from Rain;")) << ctrlZ.out;
+    EXPECT_FALSE(contains(ctrlZ.out, "Set Fog Time")) << ctrlZ.out;
+    ToolRun blank = nubilo({"check", (corpus / "blank-crlf-lines.ini").string()});
+    for (const char* part : {"line 2: empty\n", "line 4: empty\n", "line 5: empty\n", "line 8: empty\n"})
+        EXPECT_TRUE(contains(blank.out, part)) << part << "\n" << blank.out;
+    EXPECT_FALSE(contains(blank.out, "no \"=\"")) << blank.out;
 
     ToolRun empty = nubilo({"check", (corpus / "empty.ini").string()});
     EXPECT_EQ(empty.status, 1);
@@ -253,6 +266,15 @@ TEST_F(Tool, SimulateRunsACopyOfTheGivenFileAndCanShowTheLog) {
     EXPECT_TRUE(contains(oddJson, "Tim\\\\x1B[2Je")) << oddJson;
 }
 
+TEST_F(Tool, SimulateShowsTheWholeLogPastACtrlZItQuotes) {
+    // A key of a UTF-16 file can carry a Ctrl-Z into the log's line on it: the lines after it count too.
+    std::string settings = "\xFF\xFE";
+    for (char c : std::string("Set\x1A" "Odd Time = x\r\nSet Wind Time = 9*\r\n")) settings += {c, '\0'};
+    const Simulation run = simulateCycle(&settings, 60);
+    EXPECT_TRUE(contains(run.log, "Invalid value for key Set\x1A" "Odd Time, using default.\n")) << run.log;
+    EXPECT_TRUE(contains(run.log, "[Nubilo] Applied weather: Wind\n")) << run.log;
+}
+
 TEST_F(Tool, CheckAndThePluginAgreeOnEveryCorpusFile) {
     int files = 0;
     for (const auto& entry : fs::directory_iterator(corpus)) {
@@ -277,7 +299,7 @@ TEST_F(Tool, CheckAndThePluginAgreeOnEveryCorpusFile) {
         for (const std::string& line : report.logLines)
             EXPECT_TRUE(contains(run.out, "  " + printableLine(line, std::string::npos) + "\n")) << line;
     }
-    EXPECT_GE(files, 17);
+    EXPECT_GE(files, 20);
 }
 
 TEST_F(Tool, SimulationSkippingIdlePassesShowsWhatEverySecondShows) {
@@ -299,7 +321,7 @@ TEST_F(Tool, SimulationSkippingIdlePassesShowsWhatEverySecondShows) {
         EXPECT_EQ(skipping.log, everySecond.log);
         EXPECT_FALSE(skipping.shown.empty());
     }
-    EXPECT_GE(files, 17);
+    EXPECT_GE(files, 20);
     const Simulation none = simulateCycle(nullptr, 3600, false);
     EXPECT_EQ(simulationJson(none, 3600).rfind(
                   "{\"seconds\":3600,\"bands\":[{\"weather\":\"Clear\",\"game\":\"SUNNY\",\"start\":0,\"end\":1801,\"wind\":0.0},"
@@ -543,7 +565,12 @@ TEST_F(Tool, LookAlikeKeysShowWhatMakesThemDiffer) {
     for (int byte = 0; byte <= 0x7F; byte = byte == 0x1F ? 0x7F : byte + 1) {
         if (byte == '\n') continue;  // it ends the line
         const std::string name = byte == 0x7F ? "DEL" : names[byte];
-        const CheckReport report = analyseSettings("Set Fog Tim" + std::string(1, static_cast<char>(byte)) + "e = 5\n", false);
+        const std::string line = "Set Fog Tim" + std::string(1, static_cast<char>(byte)) + "e = 5\n";
+        // A Ctrl-Z ends a single-byte file's text: only a UTF-16 file carries one into a key.
+        std::string bytes = byte == 0x1A ? "\xFF\xFE" : line;
+        if (byte == 0x1A)
+            for (char c : line) bytes += {c, '\0'};
+        const CheckReport report = analyseSettings(bytes, false);
         ASSERT_EQ(report.lines.size(), 1u) << byte;
         const std::string verdict = lineVerdict(report, report.lines[0]);
         EXPECT_TRUE(contains(verdict, "unknown key \"Set Fog Tim\u27E8" + name + "\u27E9e\", ignored (did you mean \"Set Fog Time\"?)"))

@@ -72,7 +72,8 @@ struct CheckReport {
     std::size_t ignoredCount = 0;
 };
 
-// Takes the file's bytes as they are on disk (a UTF-16 file is decoded here) or as read.
+// Takes the file's bytes as they are on disk and reads them as the plug-in does (settingsTextOf):
+// never text read already, which the reading would change again ("\r\r\n" loses a CR each time).
 CheckReport analyseSettings(std::string_view bytes, bool emptyFile, LineDetail detail = LineDetail::each);
 
 // ---- the sentences, made once from the facts ----

@@ -32,9 +32,8 @@ CheckLine lineFacts(std::size_t number, std::string_view raw, const SettingsLine
     line.marks = parsed.markCount;
     line.weather = parsed.catalogueIndex;
     line.starSeen = parsed.catalogueIndex >= 0 && parsed.starsOnLine > 0;
-    // A CR before the LF is Notepad's line end, not part of what the player wrote.
-    const std::string_view written = !raw.empty() && raw.back() == '\r' ? raw.substr(0, raw.size() - 1) : raw;
-    if (!written.empty()) line.shown = printableLine(written);
+    // Notepad's CR LF is gone already (settingsTextOf): a CR still here is one the loader sees.
+    if (!raw.empty()) line.shown = printableLine(raw);
     return line;
 }
 
@@ -101,7 +100,7 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile, LineDetail d
     report.encoding = detectEncoding(bytes);
     report.emptyFile = emptyFile;
     Walk walk{report, detail, std::vector<bool>(weatherCatalogue.size(), false), StarLookup{}, false};
-    const std::string text = decodeSettingsBytes(bytes);
+    const std::string text = settingsTextOf(bytes);
     report.load = readSettingsText(text, 0, [&](std::string_view raw, const SettingsLine& parsed) { takeLine(walk, raw, parsed); });
     report.starLookup = starLookupResult(walk.lookup);
     report.wouldReplace = report.load.outcome == LoadOutcome::noUsableLine;

@@ -7,9 +7,9 @@
 #include <ostream>
 
 #include "check.h"
+#include "fileAccess/fileAccess.h"
 #include "json.h"
 #include "nubiloTool.h"
-#include "settings/settingsFile.h"
 #include "weather/applyWeather.h"
 
 namespace {
@@ -229,18 +229,17 @@ int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     CheckArguments arguments;
     if (const int done = readCheckArguments(args, arguments, out, err); done != goOn) return done;
     const std::string& path = arguments.path;
-    std::string text;
+    // The bytes as they are on disk: the analysis reads them as the plug-in does, and only once.
+    std::string bytes;
     errno = 0;
-    SettingsEncoding encoding = SettingsEncoding::singleByte;
-    const FileRead file = readSettingsFile(path, text, &encoding);
+    const FileRead file = readWholeFile(path, bytes, true);
     if (!file.opened || file.readError) {
         err << "nubilo check: cannot read " << path
             << (file.readError ? " to its end" : std::string(": ") + std::strerror(errno))
             << (file.notFound ? " (the plug-in would write the default file there)" : "") << "\n";
         return exitUsage;
     }
-    CheckReport report = analyseSettings(text, file.identity.exists && file.identity.size == 0);
-    report.encoding = encoding;  // the text came decoded
+    const CheckReport report = analyseSettings(bytes, file.identity.exists && file.identity.size == 0);
     if (arguments.json)
         out << checkReportJson(report) << "\n";
     else

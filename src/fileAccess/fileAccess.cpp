@@ -55,8 +55,23 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
     result.readError = std::ferror(file) != 0;
     std::fclose(file);
     if (result.identity.exists) result.identity.contentHash = contentHashOf(content);
-    if (!binary) takeTextMode(content);
+    if (!binary) takeLineEnds(content);
     return result;
+}
+
+void takeLineEnds(std::string& bytes) {
+    std::size_t kept = 0;
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        if (bytes[at] == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n') continue;
+        bytes[kept++] = bytes[at];
+    }
+    bytes.resize(kept);
+}
+
+void takeTextMode(std::string& bytes) {
+    const std::size_t end = bytes.find('\x1A');
+    if (end != std::string::npos) bytes.resize(end);
+    takeLineEnds(bytes);
 }
 
 std::string temporaryPath(const std::string& file) { return file + ".nubilo-tmp"; }

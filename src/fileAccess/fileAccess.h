@@ -37,12 +37,16 @@ struct FileRead {
                              // hash is that of the bytes read
 };
 
-// Reads a whole file. Text mode gives what the C library's text mode gives (on Windows CR LF
-// becomes '\n' and a Ctrl-Z ends the text); binary keeps every byte.
+// Reads a whole file. Text gives back the lines a text-mode write put there (takeLineEnds; a
+// Ctrl-Z is kept: the log may quote one from a settings line); binary keeps every byte.
 FileRead readWholeFile(const std::string& path, std::string& content, bool binary);
 
-// What the C library's text mode makes of bytes read from a file: on Windows CR LF becomes '\n'
-// and a Ctrl-Z ends the text; elsewhere the bytes stay as they are.
+// CR LF becomes '\n', a lone CR stays: a Windows text-mode write's line ends read back.
+void takeLineEnds(std::string& bytes);
+
+// What the Windows C runtime's text mode makes of bytes read from a file: a Ctrl-Z ends the
+// text, and CR LF becomes '\n'. Done alike on every platform, so the plug-in, the tool and the
+// designer page take the same text from the same bytes.
 void takeTextMode(std::string& bytes);
 
 // The names a replace makes beside the file it replaces (links followed): its temporary, and on

@@ -116,8 +116,6 @@ bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept {
     return true;
 }
 
-void takeTextMode(std::string&) {}  // text and binary read alike here
-
 std::string diskBytes(std::string_view content, bool) { return std::string(content); }
 
 std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old) {

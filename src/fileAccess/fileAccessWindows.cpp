@@ -332,18 +332,6 @@ bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept {
     return true;  // no file index from a path query: sameFile compares it only where both have one
 }
 
-void takeTextMode(std::string& bytes) {
-    // As the C runtime's text mode reads: CR LF becomes LF, a lone CR stays, Ctrl-Z ends the text.
-    std::size_t kept = 0;
-    for (std::size_t at = 0; at < bytes.size(); ++at) {
-        const char c = bytes[at];
-        if (c == '\x1A') break;
-        if (c == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n') continue;
-        bytes[kept++] = c;
-    }
-    bytes.resize(kept);
-}
-
 std::string diskBytes(std::string_view content, bool binary) {
     std::string bytes;
     bytes.reserve(content.size() + content.size() / 16);  // a CR for each line of 16 bytes or more

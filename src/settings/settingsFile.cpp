@@ -69,16 +69,10 @@ void backUpThenWriteDefaults(const FileIdentity& judged, SettingsLoad& load) {
 
 }  // namespace
 
-FileRead readSettingsFile(const std::string& path, std::string& text, SettingsEncoding* encoding) {
-    // The bytes as they are on disk: a UTF-16 file's code units must not meet text mode's
-    // handling of CR LF and Ctrl-Z, which would split them wherever they fall.
-    FileRead read = readWholeFile(path, text, true);
-    const SettingsEncoding found = detectEncoding(text);
-    if (encoding != nullptr) *encoding = found;
-    if (found == SettingsEncoding::utf16LittleEndian || found == SettingsEncoding::utf16BigEndian)
-        text = decodeSettingsBytes(text);
-    else
-        takeTextMode(text);
+FileRead readSettingsFile(const std::string& path, std::string& text) {
+    std::string bytes;
+    FileRead read = readWholeFile(path, bytes, true);
+    text = settingsTextOf(bytes);
     return read;
 }
 

@@ -18,9 +18,8 @@ extern const std::string settingsBackupPath;
 extern const char* const backupSavedMessage;
 extern const char* const defaultsWrittenMessage;
 
-// Reads a settings file as the single-byte text the parser works on: text mode, and a UTF-16
-// file (by its byte-order mark) read whole and taken down to single bytes.
-FileRead readSettingsFile(const std::string& path, std::string& text, SettingsEncoding* encoding = nullptr);
+// Reads a settings file as the single-byte text the parser works on (settingsTextOf).
+FileRead readSettingsFile(const std::string& path, std::string& text);
 
 // Writes the default file over whatever is there.
 void writeDefaultSettings();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "fileAccess/fileAccess.h"
+
 std::string_view trimWhitespace(std::string_view text) {
     std::size_t first = text.find_first_not_of(settingsWhitespace);
     if (first == std::string_view::npos) return {};
@@ -112,11 +114,10 @@ const char* encodingName(SettingsEncoding encoding) {
     return "unknown";
 }
 
-std::string decodeSettingsBytes(std::string_view bytes) {
-    const SettingsEncoding encoding = detectEncoding(bytes);
-    if (encoding != SettingsEncoding::utf16LittleEndian && encoding != SettingsEncoding::utf16BigEndian)
-        return std::string(bytes);
-    const bool little = encoding == SettingsEncoding::utf16LittleEndian;
+namespace {
+
+// Each code unit of a UTF-16 file one byte; `little` by its byte-order mark, which is skipped.
+std::string narrowUtf16(std::string_view bytes, bool little) {
     std::string text;
     text.reserve(bytes.size() / 2);
     for (std::size_t at = 2; at < bytes.size(); at += 2) {
@@ -126,19 +127,33 @@ std::string decodeSettingsBytes(std::string_view bytes) {
         }
         const auto first = static_cast<unsigned char>(bytes[at]), second = static_cast<unsigned char>(bytes[at + 1]);
         const unsigned unit = little ? (second << 8 | first) : (first << 8 | second);
-        if (unit == '\n' && !text.empty() && text.back() == '\r') {
-            text.back() = '\n';
-        } else if (unit <= 0x7F) {
+        if (unit <= 0x7F) {
             text += static_cast<char>(unit);
-        } else {
-            // A high surrogate followed by a low one is one character.
-            if (unit >= 0xD800 && unit <= 0xDBFF && at + 3 < bytes.size()) {
-                const auto a = static_cast<unsigned char>(bytes[at + 2]), b = static_cast<unsigned char>(bytes[at + 3]);
-                const unsigned next = little ? (b << 8 | a) : (a << 8 | b);
-                if (next >= 0xDC00 && next <= 0xDFFF) at += 2;
-            }
-            text += unmatchedByte;
+            continue;
         }
+        // A high surrogate followed by a low one is one character.
+        if (unit >= 0xD800 && unit <= 0xDBFF && at + 3 < bytes.size()) {
+            const auto a = static_cast<unsigned char>(bytes[at + 2]), b = static_cast<unsigned char>(bytes[at + 3]);
+            const unsigned next = little ? (b << 8 | a) : (a << 8 | b);
+            if (next >= 0xDC00 && next <= 0xDFFF) at += 2;
+        }
+        text += unmatchedByte;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string settingsTextOf(std::string_view bytes) {
+    const SettingsEncoding encoding = detectEncoding(bytes);
+    std::string text;
+    if (encoding == SettingsEncoding::utf16LittleEndian || encoding == SettingsEncoding::utf16BigEndian) {
+        // Read whole: text mode's Ctrl-Z would end the text at any 0x1A byte of a code unit.
+        text = narrowUtf16(bytes, encoding == SettingsEncoding::utf16LittleEndian);
+        takeLineEnds(text);
+    } else {
+        text = std::string(bytes);
+        takeTextMode(text);
     }
     return text;
 }

@@ -66,10 +66,12 @@ const char* encodingName(SettingsEncoding encoding);
 // is part of no key, digit or mark, so such a line reads as it would in any other encoding.
 constexpr char unmatchedByte = '\x80';
 
-// A UTF-16 file (by its byte-order mark) as the single-byte text every reader works on: each
-// code unit one byte, a surrogate pair one unmatched byte, CR LF made LF as text mode does, a
-// lone last byte one unmatched byte. Any other text is returned as it is.
-std::string decodeSettingsBytes(std::string_view bytes);
+// A settings file's bytes as the single-byte text the plug-in reads, on every platform; the
+// loader, `check` and the designer page all read through this, once. A UTF-16 file (by its
+// byte-order mark): each code unit one byte, a surrogate pair one unmatched byte, a lone last
+// byte one unmatched byte, CR LF made LF. Any other file as Windows text mode reads it: a Ctrl-Z
+// ends the text, CR LF becomes LF (takeTextMode).
+std::string settingsTextOf(std::string_view bytes);
 
 // Calls fn(line) for each line of a whole file's text: lines end at '\n', a last line without
 // one counts, a byte-order mark at the very start is skipped. fn returns false to stop early.
