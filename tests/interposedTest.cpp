@@ -270,67 +270,36 @@ TEST_F(PlayerSave, ASaveDuringAReloadIsLoadedOnceAndKept) {
     EXPECT_EQ(readFile("Nubilo.ini"), "Set Wind Time = 4*\n");
 }
 
-TEST_F(PlayerSave, ASaveBeforeTheBackupOfAnUnusableFileKeepsTheSaveAndTheEarlierBackup) {
-    // Two moments: before the backup's read of the judged file, and between that read and the
-    // write of the backup. Either way the player's save stays, no defaults go over it, and the
-    // backup made at an earlier start is what Nubilo.ini.bak still holds.
-    for (const char* moment : {"Nubilo.ini", "Nubilo.ini.bak.nubilo-tmp"}) {
-        SCOPED_TRACE(moment);
-        substituteReset();
-        std::filesystem::remove("Nubilo.ini.bak");
-        writeFile("Nubilo.ini.bak", "Set Rain Time = 11*\n; my backup of last week\n");
-        writeFile("Nubilo.ini", "nothing usable here\n");
-        const std::string save = "Set Snow Time = 8*\n";
-        int opens = 0, reads = 0;
-        beforeOpen = [&](const char* path, const char* mode) {
-            // The loader reads the file once to judge it; the backup reads it again.
-            const bool backupRead = std::strcmp(moment, "Nubilo.ini") == 0 && std::strcmp(path, moment) == 0 &&
-                                    std::strcmp(mode, "rb") == 0 && ++reads == 2;
-            const bool backupWrite = std::strcmp(moment, "Nubilo.ini.bak.nubilo-tmp") == 0 && mode[0] == 'w';
-            if (std::strcmp(path, moment) == 0 && (backupRead || backupWrite) && ++opens == 1) {
-                writeFile("Nubilo.ini", save);
-                beforeOpen = nullptr;  // last: this drops the closure and what it captured
-            }
-        };
-        startPlugin(2);
-        beforeOpen = nullptr;
-        EXPECT_EQ(opens, 1);
-        EXPECT_EQ(readFile("Nubilo.ini"), save);
-        EXPECT_EQ(readFile("Nubilo.ini.bak"), "Set Rain Time = 11*\n; my backup of last week\n");
-        const std::vector<std::string> messages = logMessages();
-        EXPECT_EQ(std::count(messages.begin(), messages.end(), "[Nubilo] Default Weather.ini written."), 0);
-        // The backup taken back is not announced as made.
-        EXPECT_EQ(std::count(messages.begin(), messages.end(),
-                             "[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults."),
-                  0);
-        EXPECT_EQ(appliedWeathers(messages).back(), "Snow");
-        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.nubilo-tmp"));
-        EXPECT_FALSE(std::filesystem::exists("Nubilo.ini.bak.nubilo-tmp"));
-    }
-}
-
-TEST_F(PlayerSave, ASaveAfterAnUnusableFileIsJudgedIsNeitherBackedUpNorReplaced) {
-    // The loader has read the file and found nothing usable; the player saves a usable file
-    // before the backup reads it again. The save is not the file judged: it is kept as it is,
-    // no backup is made of it or claimed, and it is loaded. An earlier backup is not touched.
+TEST_F(PlayerSave, ASaveAfterAnUnusableFileIsJudgedIsKeptLoadedAndNeverBackedUp) {
+    // The loader has judged the file unusable; the player saves a usable one at three moments:
+    // before the backup reads the backup there now, before it reads the judged file again, and
+    // between that read and the write of the backup. The save stays and is loaded, no defaults go
+    // over it, no backup is claimed, and a backup from an earlier start is untouched where the
+    // save came before the backup's own read (after it, the backup is written and taken back).
+    struct Moment {
+        const char* path;
+        char mode;
+        int nth;  // the nth open of that path in that mode: the loader reads Nubilo.ini first
+        bool backedUpBefore;
+    };
     const std::string earlier = "Set Rain Time = 11*\n; my backup of last week\n";
     const std::string save = "Set Snow Time = 8*\n";
-    for (bool backedUpBefore : {false, true}) {
-        SCOPED_TRACE(backedUpBefore ? "a backup from an earlier start" : "no backup yet");
+    for (const Moment m : {Moment{"Nubilo.ini.bak", 'r', 1, false}, Moment{"Nubilo.ini.bak", 'r', 1, true},
+                           Moment{"Nubilo.ini", 'r', 2, false}, Moment{"Nubilo.ini", 'r', 2, true},
+                           Moment{"Nubilo.ini.bak.nubilo-tmp", 'w', 1, true}}) {
+        SCOPED_TRACE(std::string(m.path) + (m.backedUpBefore ? ", a backup from an earlier start" : ", no backup yet"));
         substituteReset();
         std::filesystem::remove("Nubilo.ini.bak");
-        if (backedUpBefore) writeFile("Nubilo.ini.bak", earlier);
+        if (m.backedUpBefore) writeFile("Nubilo.ini.bak", earlier);
         struct stat backupBefore {};
         ::stat("Nubilo.ini.bak", &backupBefore);
         writeFile("Nubilo.ini", "nothing usable here\n");
-        int saves = 0;
+        int opens = 0, saves = 0;
         beforeOpen = [&](const char* path, const char* mode) {
-            // The backup first reads the backup there now: after the judgement, before its own read.
-            if (std::strcmp(path, "Nubilo.ini.bak") == 0 && std::strcmp(mode, "rb") == 0) {
-                ++saves;
-                writeFile("Nubilo.ini", save);
-                beforeOpen = nullptr;  // last: this drops the closure and what it captured
-            }
+            if (std::strcmp(path, m.path) != 0 || mode[0] != m.mode || ++opens != m.nth) return;
+            ++saves;
+            writeFile("Nubilo.ini", save);
+            beforeOpen = nullptr;  // last: this drops the closure and what it captured
         };
         startPlugin(2);
         beforeOpen = nullptr;
@@ -341,9 +310,11 @@ TEST_F(PlayerSave, ASaveAfterAnUnusableFileIsJudgedIsNeitherBackedUpNorReplaced)
         EXPECT_EQ(std::count(messages.begin(), messages.end(), defaultsWrittenMessage), 0);
         EXPECT_EQ(appliedWeathers(messages).back(), "Snow");
         struct stat backupAfter {};
-        EXPECT_EQ(::stat("Nubilo.ini.bak", &backupAfter) == 0, backedUpBefore);
-        if (backedUpBefore) {
+        EXPECT_EQ(::stat("Nubilo.ini.bak", &backupAfter) == 0, m.backedUpBefore);
+        if (m.backedUpBefore) {
             EXPECT_EQ(readFile("Nubilo.ini.bak"), earlier);
+        }
+        if (m.backedUpBefore && m.mode == 'r') {
             EXPECT_EQ(backupAfter.st_ino, backupBefore.st_ino);
             EXPECT_EQ(backupAfter.st_mtim.tv_sec, backupBefore.st_mtim.tv_sec);
             EXPECT_EQ(backupAfter.st_mtim.tv_nsec, backupBefore.st_mtim.tv_nsec);
