@@ -1,5 +1,6 @@
-// The designer page's way into the plug-in's code: check a file, simulate a day of it, and write
-// the file for a designed cycle. Each call returns JSON in one buffer that the next call reuses.
+// The designer page's way into the plug-in's code: check a file, simulate a day of it, edit a
+// designed cycle's order and write its file. Each call returns JSON in one buffer that the next
+// call reuses.
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
@@ -31,6 +32,15 @@ void enterSimulationDirectory() {
     }
 }
 
+// A design handed over as `size` bytes of plain numbers: `orderCount` catalogue indexes, then the
+// ten weathers' minutes. False for a design the page should not have sent.
+bool designGiven(const std::int32_t* numbers, int size, int orderCount, int start, Design& design) {
+    const bool whole = numbers != nullptr && size >= 0 && static_cast<std::size_t>(size) % sizeof *numbers == 0 && orderCount >= 0;
+    const std::vector<std::int32_t> given = whole ? std::vector<std::int32_t>(numbers, numbers + static_cast<std::size_t>(size) / sizeof *numbers)
+                                                  : std::vector<std::int32_t>{};
+    return designFromNumbers(given, static_cast<std::size_t>(std::max(orderCount, 0)), start, design);
+}
+
 }  // namespace
 
 extern "C" {
@@ -58,16 +68,24 @@ EMSCRIPTEN_KEEPALIVE const char* designerSimulate(const char* bytes, int size, i
 }
 
 // {"text": the settings file for a design, "description": how the plug-in runs it}; {"text":""}
-// for a design the page should not have sent. The design comes as `size` bytes of plain numbers:
-// `orderCount` catalogue indexes, then the ten weathers' minutes.
+// for a design the page should not have sent.
 EMSCRIPTEN_KEEPALIVE const char* designerWrite(const std::int32_t* numbers, int size, int orderCount, int start) {
     Design design;
-    const bool whole = numbers != nullptr && size >= 0 && static_cast<std::size_t>(size) % sizeof *numbers == 0 && orderCount >= 0;
-    const std::vector<std::int32_t> given = whole ? std::vector<std::int32_t>(numbers, numbers + static_cast<std::size_t>(size) / sizeof *numbers)
-                                                  : std::vector<std::int32_t>{};
-    if (!designFromNumbers(given, static_cast<std::size_t>(std::max(orderCount, 0)), start, design))
-        design = Design{};  // which the writer refuses: no text
+    if (!designGiven(numbers, size, orderCount, start, design)) design = Design{};  // which the writer refuses: no text
     return give(designWrittenJson(design));
+}
+
+// The design after the player's edit of its order (editOrder: `edit` one of its codes, `which` the
+// weather or the entry, `to` where a moved entry goes), handed over as to designerWrite:
+// {"order":[..],"start":..,"minutes":[..]}. Every control that edits the order asks here, so the
+// start moves by one rule. The empty design, which the writer refuses, for a design or an edit
+// the page should not have sent.
+EMSCRIPTEN_KEEPALIVE const char* designerEdit(const std::int32_t* numbers, int size, int orderCount, int start, int edit, int which,
+                                              int to) {
+    Design design;
+    if (!designGiven(numbers, size, orderCount, start, design) || !editOrder(design, static_cast<OrderEdit>(edit), which, to))
+        design = Design{};
+    return give(designJson(design));
 }
 
 // The catalogue, the minutes' range and the default design.

@@ -1,7 +1,17 @@
 "use strict";
 // The designer's page: everything it says about a file or a design comes from the plug-in's own
-// code, compiled to WebAssembly above (check, simulate, the writer of designed files, the
-// catalogue and the minutes' reader); this script draws what it answers and forwards input.
+// code, compiled to WebAssembly above (check, simulate, the edits of a design's order, the writer
+// of designed files, the catalogue and the minutes' reader); this script draws what it answers and
+// forwards input.
+//
+// Index
+//   the plug-in's calls: check, simulate, edit and write a design, read typed minutes; elements
+//   2. what the plug-in makes of the file: the verdicts, the weathers, the line list
+//   4. the timeline
+//   3. the design: the weathers' boxes, minutes and Add again; the order with its start
+//   a changed design: written, checked and simulated again
+//   1. files the player brings: opened on a worker, saved
+//   start-up
 
 // One colour a weather, each apart from its neighbours and from the white page (bands are outlined).
 const colours = ["#2e6fd0", "#4b2a7b", "#8d96a1", "#c08a3e", "#c9ced4", "#f2c94c", "#9ec3e6", "#5fae94", "#dde9f6", "#6f7fb8"];
@@ -9,10 +19,9 @@ const day = 24 * 3600;
 const $ = (id) => document.getElementById(id);
 
 let nubilo = null;
-let facts = null;        // the catalogue, the minutes' range, the default design
+let facts = null;        // the catalogue, the minutes' range, the default design, the edits' codes
 let design = null;       // {order: [catalogue index...], start: position, minutes: [10]}
 let fileText = "";        // the file the design makes
-let lastSimulation = null;
 
 // ---- the plug-in's calls --------------------------------------------------------------------
 
@@ -47,10 +56,13 @@ function ask(call, text) {
   }
 }
 
-// {text: the settings file, description: how the plug-in runs it}. The design goes over as plain
-// numbers: the order, then the ten weathers' minutes.
-const write = (d) => withBytes(new Uint8Array(Int32Array.from([...d.order, ...d.minutes]).buffer),
-  (at, size) => nubilo._designerWrite(at, size, d.order.length, d.start));
+// A design goes over as plain numbers: the order, then the ten weathers' minutes.
+const numbersOf = (d) => new Uint8Array(Int32Array.from([...d.order, ...d.minutes]).buffer);
+// {text: the settings file, description: how the plug-in runs it}.
+const write = (d) => withBytes(numbersOf(d), (at, size) => nubilo._designerWrite(at, size, d.order.length, d.start));
+// The design after an edit of its order (one of facts.edits); the plug-in's code alone moves the start.
+const edit = (d, kind, which, to = 0) => withBytes(numbersOf(d),
+  (at, size) => nubilo._designerEdit(at, size, d.order.length, d.start, kind, which, to));
 const readMinutes = (typed) => ask(nubilo._designerMinutes, typed);
 const copy = (d) => structuredClone(d);
 
@@ -145,7 +157,6 @@ function drawLines(runs, total) {
 // ---- 4. the timeline -----------------------------------------------------------------------
 
 function showTimeline(simulation) {
-  lastSimulation = simulation;
   const svg = $("timeline");
   const ns = "http://www.w3.org/2000/svg";
   const make = (tag, attributes) => {
@@ -202,19 +213,11 @@ function renderDesign() {
     const inCycle = design.order.includes(i);
     const box = element("input", { type: "checkbox", id: `in${i}`, "aria-label": `${name} in the cycle`,
       onchange: (event) => {
-        if (event.target.checked) design.order.push(i);
-        else {
-          const startWeather = design.order[design.start];
-          const left = design.order.filter((w) => w !== i);
-          const next = { ...design, order: left, start: Math.max(0, left.indexOf(startWeather)) };
-          // The plug-in's writer decides what makes a cycle: it writes nothing for one it refuses.
-          if (!write(next).text) {
-            event.target.checked = true;
-            $("status").textContent = facts.lastWeather;
-            return;
-          }
-          design = next;
+        if (!event.target.checked) {
+          if (!adopt(edit(design, facts.edits.removeWeather, i))) event.target.checked = true;
+          return;
         }
+        design.order.push(i);
         changed();
       } });
     box.checked = inCycle;
@@ -246,15 +249,8 @@ function renderOrder() {
   let dragged = null;
   // The focus follows the moved entry to its new place.
   const move = (from, to, button) => {
-    if (to < 0 || to >= design.order.length || from === to) return;
-    const startEntry = design.start;
-    const [taken] = design.order.splice(from, 1);
-    design.order.splice(to, 0, taken);
-    // The start stays with the entry it was on.
-    if (startEntry === from) design.start = to;
-    else if (from < startEntry && to >= startEntry) design.start -= 1;
-    else if (from > startEntry && to <= startEntry) design.start += 1;
-    changed(`${button}${to}`);
+    if (to < 0 || to >= design.order.length || from === to) return;  // an arrow past either end
+    adopt(edit(design, facts.edits.moveEntry, from, to), `${button}${to}`);
   };
   $("order").replaceChildren(...design.order.map((index, position) => {
     const name = facts.weathers[index];
@@ -267,17 +263,7 @@ function renderOrder() {
       element("button", { type: "button", id: `up${position}`, text: "\u2191", "aria-label": `Move ${name} (entry ${position + 1}) up`, onclick: () => move(position, position - 1, "up") }),
       element("button", { type: "button", id: `down${position}`, text: "\u2193", "aria-label": `Move ${name} (entry ${position + 1}) down`, onclick: () => move(position, position + 1, "down") }),
       element("button", { type: "button", id: `remove${position}`, text: "\u2715", "aria-label": `Remove ${name} (entry ${position + 1})`,
-        onclick: () => {
-          const left = design.order.filter((_, p) => p !== position);
-          const start = design.start > position || design.start >= left.length ? Math.max(0, design.start - 1) : design.start;
-          const next = { ...design, order: left, start };
-          if (!write(next).text) {
-            $("status").textContent = facts.lastWeather;
-            return;
-          }
-          design = next;
-          changed(`remove${Math.max(0, position - 1)}`);
-        } }));
+        onclick: () => adopt(edit(design, facts.edits.removeEntry, position), `remove${Math.max(0, position - 1)}`) }));
     item.addEventListener("dragstart", () => { dragged = position; item.classList.add("dragging"); });
     item.addEventListener("dragend", () => item.classList.remove("dragging"));
     item.addEventListener("dragover", (event) => event.preventDefault());
@@ -289,6 +275,20 @@ function renderOrder() {
 const encoder = new TextEncoder();
 
 let written = { text: "", description: "" };  // what the plug-in's writer made of the design
+
+// ---- a changed design -----------------------------------------------------------------------
+
+// An edited design becomes the design, unless the plug-in's writer refuses it (it writes nothing
+// for what is no cycle: the last weather removed); then the player is told and nothing changes.
+function adopt(next, focusId) {
+  if (!write(next).text) {
+    $("status").textContent = facts.lastWeather;
+    return false;
+  }
+  design = next;
+  changed(focusId);
+  return true;
+}
 
 // The design changed: its file becomes the file shown, checked and simulated. The controls are
 // drawn anew, and the focus goes back to the control the player used (or the one named).

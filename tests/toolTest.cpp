@@ -7,14 +7,15 @@
 //   agreement with the plug-in on the corpus; idle passes skipped change nothing
 //   the JSON writer; designed files run as designed
 //   stuck verdicts against the loop; ignored lines; look-alike keys
-//   the designer's inputs: typed minutes, designs as numbers; a custom cycle written back
+//   the designer's inputs: typed minutes, designs as numbers; a custom cycle written back; the
+//   start after an edit of the order
 #include <chrono>
 #include <filesystem>
 #include <set>
 #include <sstream>
 
 #include "check.h"
-#include "design.h"
+#include "designer/design.h"
 #include "json.h"
 #include "nubiloTool.h"
 #include "simulate.h"
@@ -648,4 +649,64 @@ TEST_F(Tool, ALoadedCustomCycleIsWrittenBackInItsOwnOrder) {
         EXPECT_EQ(again.firstWeather, loaded.firstWeather);
         EXPECT_EQ(cycleText(again), cycleText(loaded));
     }
+}
+
+// Every edit of the order moves the start by one rule: it stays on its entry; where its entry goes,
+// it passes to the next entry that stays, read round the cycle. Rain stands twice in the order.
+TEST(DesignerEdit, TheStartStaysOnItsEntryOrPassesToTheNextThatStays) {
+    struct Case {
+        std::size_t start;
+        OrderEdit edit;
+        std::int64_t which, to;
+        std::vector<std::int32_t> order;  // after the edit
+        std::size_t startAfter;
+    };
+    const std::vector<std::int32_t> rainTwice = {0, 4, 0, 5};  // Rain, Fog, Rain, Clear
+    const Case cases[] = {
+        {2, OrderEdit::removeWeather, 4, 0, {0, 0, 5}, 1},  // the second Rain stays the start, not the first
+        {2, OrderEdit::removeWeather, 0, 0, {4, 5}, 1},     // both Rains go: the start passes on to Clear
+        {1, OrderEdit::removeWeather, 4, 0, {0, 0, 5}, 1},  // Fog goes: the Rain after it
+        {3, OrderEdit::removeWeather, 5, 0, {0, 4, 0}, 0},  // Clear, the last, goes: round to the first
+        {2, OrderEdit::removeEntry, 0, 0, {4, 0, 5}, 1},    // before the start
+        {2, OrderEdit::removeEntry, 3, 0, {0, 4, 0}, 2},    // after it
+        {2, OrderEdit::removeEntry, 2, 0, {0, 4, 5}, 2},    // the start itself: Clear, which came next
+        {0, OrderEdit::removeEntry, 0, 0, {4, 0, 5}, 0},    // the first Rain: Fog, not the other Rain
+        {3, OrderEdit::removeEntry, 3, 0, {0, 4, 0}, 0},    // the start, last: round to the first
+        {2, OrderEdit::moveEntry, 2, 0, {0, 0, 4, 5}, 0},   // the start moved: it goes with it
+        {2, OrderEdit::moveEntry, 0, 3, {4, 0, 5, 0}, 1},   // another moved from before it to after it
+        {2, OrderEdit::moveEntry, 3, 1, {0, 5, 4, 0}, 3},   // and from after it to before it
+    };
+    for (const Case& c : cases) {
+        Design design{rainTwice, c.start, defaultDesign().minutes};
+        SCOPED_TRACE(designJson(design) + " edit " + std::to_string(static_cast<int>(c.edit)) + " " + std::to_string(c.which));
+        ASSERT_TRUE(editOrder(design, c.edit, c.which, c.to));
+        EXPECT_EQ(design.order, c.order);
+        EXPECT_EQ(design.start, c.startAfter);
+        EXPECT_EQ(design.minutes, defaultDesign().minutes);
+    }
+    // A removal leaves the cycle, read from its start, running on as before less what went.
+    for (std::size_t start = 0; start < rainTwice.size(); ++start)
+        for (std::int64_t entry = 0; entry < 4; ++entry) {
+            Design design{rainTwice, start, defaultDesign().minutes};
+            std::vector<std::int32_t> ring = ringOf(design);
+            ring.erase(ring.begin() + static_cast<std::ptrdiff_t>((static_cast<std::size_t>(entry) + 4 - start) % 4));
+            ASSERT_TRUE(editOrder(design, OrderEdit::removeEntry, entry, 0));
+            EXPECT_EQ(ringOf(design), ring) << start << " " << entry;
+        }
+
+    // The last weather removed leaves no cycle, which the writer refuses; nothing else is guessed.
+    Design alone{{3}, 0, defaultDesign().minutes};
+    ASSERT_TRUE(editOrder(alone, OrderEdit::removeWeather, 3, 0));
+    EXPECT_TRUE(alone.order.empty());
+    EXPECT_EQ(designedSettingsText(alone), "");
+    const Case refused[] = {{0, OrderEdit::removeWeather, 6, 0, {}, 0}, {0, OrderEdit::removeEntry, 4, 0, {}, 0},
+                            {0, OrderEdit::moveEntry, 0, 4, {}, 0},     {0, OrderEdit::moveEntry, -1, 0, {}, 0},
+                            {0, static_cast<OrderEdit>(3), 0, 0, {}, 0}, {4, OrderEdit::removeEntry, 0, 0, {}, 0}};
+    for (const Case& c : refused) {
+        Design design{rainTwice, c.start, defaultDesign().minutes};
+        EXPECT_FALSE(editOrder(design, c.edit, c.which, c.to)) << static_cast<int>(c.edit) << " " << c.which;
+        EXPECT_EQ(design.order, rainTwice);
+    }
+    // The page is given the codes, not left to know them.
+    EXPECT_TRUE(contains(designerFactsJson(), "\"edits\":{\"removeWeather\":0,\"removeEntry\":1,\"moveEntry\":2}"));
 }

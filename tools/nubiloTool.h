@@ -1,7 +1,7 @@
 #pragma once
 // The nubilo command-line tool: `check` tells what the plug-in will make of a settings file
 // (check.h), `simulate` runs the real script loop on the substitute host with a simulated clock
-// (simulate.h); designs are the designer page's cycles (design.h).
+// (simulate.h).
 
 #include <iosfwd>
 #include <string>

@@ -5,8 +5,8 @@
 // Index
 //   the page and the tool: opening it, running nubilo, reading what the page shows
 //   the tests, once per browser: corpus files, the timeline, designs by clicking, editing a loaded
-//   file, sizes and keyboard, pasting, the verdicts a player acts on, typed minutes,
-//   accessibility, long and odd files
+//   file, the start after each control's edit, sizes and keyboard, pasting, the verdicts a player
+//   acts on, typed minutes, accessibility, long and odd files
 import { test, describe, before, after } from "node:test";
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
@@ -241,6 +241,44 @@ function defineTests() {
     await context.close();
   });
   
+  // Each control that edits the order moves the start by the plug-in's one rule (editOrder, through
+  // designerEdit): Rain stands twice, the start on the second.
+  test("removing a weather whose start stands twice: each control moves the start by the plug-in's rule", async () => {
+    const { page, context, errors } = await openPage();
+    const shownDesign = () => page.evaluate(() => ({
+      order: [...document.querySelectorAll("#order li")].map((li) => li.dataset.weather),
+      start: [...document.querySelectorAll("#order input[name=start]")].findIndex((radio) => radio.checked),
+    }));
+    // The rule's answer for the design as it stands, asked of the WebAssembly before the click.
+    const ruled = (asked) => page.evaluate(({ kind, which, to }) => {
+      const next = edit(design, facts.edits[kind], which, to);
+      return { order: next.order.map((i) => facts.weathers[i]), start: next.start };
+    }, asked);
+    const controls = [
+      { kind: "removeWeather", which: 4, to: 0, act: () => page.uncheck("#in4"),  // Fog's box
+        after: { order: ["Rain", "Clear", "Rain"], start: 2 }, ring: "Rain \u2192 Rain \u2192 Clear" },
+      { kind: "removeEntry", which: 3, to: 0, act: () => page.click("#remove3"),  // the start itself, last
+        after: { order: ["Rain", "Fog", "Clear"], start: 0 }, ring: "Rain \u2192 Fog \u2192 Clear" },
+      { kind: "moveEntry", which: 1, to: 2, act: () => page.click("#down1"),
+        after: { order: ["Rain", "Clear", "Fog", "Rain"], start: 3 }, ring: "Rain \u2192 Rain \u2192 Clear \u2192 Fog" },
+    ];
+    for (const c of controls) {
+      await page.click("#defaultsButton");
+      await keepOnly(page, [0, 4, 5]);
+      await page.click("#again0");
+      await page.check("#start3");
+      assert.deepEqual(await shownDesign(), { order: ["Rain", "Fog", "Clear", "Rain"], start: 3 });
+      const expected = await ruled({ kind: c.kind, which: c.which, to: c.to });
+      assert.deepEqual(expected, c.after, c.kind);
+      await c.act();
+      assert.deepEqual(await shownDesign(), expected, c.kind);
+      const file = await saveDesign(page, `${c.kind}.ini`);
+      assert.equal(asShown(checkJson(file).report.cycle), `custom cycle ${c.ring}, in memory only; starts with Rain (position 1)`, c.kind);
+    }
+    assert.deepEqual(errors, []);
+    await context.close();
+  });
+
   test("usable at 1280x720 and on a phone, by keyboard too", async () => {
     for (const viewport of [{ width: 1280, height: 720 }, { width: 390, height: 844 }]) {
       const { page, context } = await openPage(viewport);

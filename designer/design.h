@@ -1,6 +1,6 @@
 #pragma once
-// Cycles as the designer page edits them: the file that makes the plug-in run one, and the one
-// the plug-in makes of a file.
+// Cycles as the designer page edits them: the file that makes the plug-in run one, the one the
+// plug-in makes of a file, and the edits of a cycle's order.
 
 #include <cstdint>
 #include <string>
@@ -31,13 +31,30 @@ Design designOf(const CheckReport& report);
 bool designFromNumbers(const std::vector<std::int32_t>& numbers, std::size_t orderCount, std::int64_t start,
                        Design& design);
 
+// The edits the player makes to a design's order, by the codes the page is given (designerFactsJson):
+// a weather's box cleared (every entry of it goes), an entry's ✕ (that entry goes), an entry
+// moved by its arrows or by dragging.
+enum class OrderEdit : std::int32_t { removeWeather = 0, removeEntry = 1, moveEntry = 2 };
+
+// The design after an edit: `which` is the weather or the entry's position, `to` where a moved
+// entry goes. One rule for the start, since the player picked an entry, not a weather: it stays
+// on its entry wherever that entry goes; where its entry is removed, it passes to the entry the
+// cycle would have come to next, the next that stays read round the cycle (from the last back to
+// the first). So the cycle read from its start runs on as before, less what was removed: an entry
+// removed before or after the start leaves the start where it was; where the start's weather
+// stands twice, the start keeps to its own entry, and its entry removed hands the start on to the
+// entry after it, not to the other of that weather. Removing the last weather leaves an empty
+// order, which designedSettingsText refuses. False, the design unchanged, for an edit the page
+// should not have sent (nothing is guessed).
+bool editOrder(Design& design, OrderEdit edit, std::int64_t which, std::int64_t to);
+
 // What the designer says under a design: how the plug-in will run it.
 std::string designDescription(const Design& design);
 
 // {"order":[..],"start":..,"minutes":[..]}
 std::string designJson(const Design& design);
 
-// The catalogue, the minutes' range and the default design, for the designer page.
+// The catalogue, the minutes' range, the default design and the edits' codes, for the designer page.
 std::string designerFactsJson();
 
 // {"text": the settings file, "description": how the plug-in runs it}; text empty for a design

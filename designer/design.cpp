@@ -1,5 +1,5 @@
 // Cycles designed without the file's grammar: the settings text that makes the plug-in run a
-// given cycle, and the design the plug-in makes of a given file.
+// given cycle, the design the plug-in makes of a given file, and the edits of a design's order.
 #include "design.h"
 #include "json.h"
 
@@ -123,6 +123,58 @@ bool designFromNumbers(const std::vector<std::int32_t>& numbers, std::size_t ord
     return true;
 }
 
+namespace {
+
+// The order made of the old entries at `kept` (old positions, in their new order), with the start
+// by editOrder's rule: the kept entry fewest steps on from the old start, read round the cycle.
+// The start's own entry is no steps on, so while it stays the start keeps to it.
+void keepEntries(Design& design, const std::vector<std::size_t>& kept) {
+    const std::size_t count = design.order.size();
+    std::vector<std::int32_t> order;
+    std::size_t start = 0;
+    std::size_t fewest = count;
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        order.push_back(design.order[kept[i]]);
+        const std::size_t steps = (kept[i] + count - design.start) % count;
+        if (steps < fewest) {
+            fewest = steps;
+            start = i;
+        }
+    }
+    design.order = std::move(order);
+    design.start = start;
+}
+
+}  // namespace
+
+bool editOrder(Design& design, OrderEdit edit, std::int64_t which, std::int64_t to) {
+    const auto count = static_cast<std::int64_t>(design.order.size());
+    const auto entry = [count](std::int64_t position) { return position >= 0 && position < count; };
+    if (design.start >= design.order.size()) return false;
+    // Every entry but the weather's, or but the one removed or moved, in its order.
+    std::vector<std::size_t> kept;
+    for (std::size_t p = 0; p < design.order.size(); ++p) {
+        const bool goes = edit == OrderEdit::removeWeather ? design.order[p] == which : static_cast<std::int64_t>(p) == which;
+        if (!goes) kept.push_back(p);
+    }
+    switch (edit) {
+    case OrderEdit::removeWeather:
+        if (kept.size() == design.order.size()) return false;  // a weather not in the cycle
+        break;
+    case OrderEdit::removeEntry:
+        if (!entry(which)) return false;
+        break;
+    case OrderEdit::moveEntry:
+        if (!entry(which) || !entry(to)) return false;
+        kept.insert(kept.begin() + to, static_cast<std::size_t>(which));
+        break;
+    default:
+        return false;
+    }
+    keepEntries(design, kept);
+    return true;
+}
+
 std::string designDescription(const Design& design) {
     if (isCatalogueRing(design))
         return "All ten in Nubilo's own order: the file has one star, which Nubilo moves as the cycle goes on, so after "
@@ -146,6 +198,12 @@ std::string designerFactsJson() {
     jsonKey(json, "defaultDesign");
     jsonDesign(json, defaultDesign());
     jsonStringField(json, "lastWeather", "A cycle needs one weather at least: add another before you remove this one.");
+    jsonKey(json, "edits");
+    jsonOpen(json, '{');
+    jsonNumberField(json, "removeWeather", static_cast<std::int64_t>(OrderEdit::removeWeather));
+    jsonNumberField(json, "removeEntry", static_cast<std::int64_t>(OrderEdit::removeEntry));
+    jsonNumberField(json, "moveEntry", static_cast<std::int64_t>(OrderEdit::moveEntry));
+    jsonClose(json, '}');
     jsonClose(json, '}');
     return json.text;
 }
