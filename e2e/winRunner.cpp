@@ -6,7 +6,8 @@
 //   helpers: files, the log, the native calls, the version resource
 //   checks of the file's edges: busy, aside name taken, a save in one tick, a symbolic link
 //   [faults] the plug-in's own calls refused (the move-in, the start's restore), a read-only
-//   file, a save while the temporary is flushed; the start after a crash
+//   file, a save while the temporary is flushed; the start after a crash: the pair put back, an
+//   aside file alone kept, a held leftover, a link's interrupted rewrite
 //   main: start-up, the cycle, reloads, unusable files, then the edge checks
 #include <windows.h>
 
@@ -381,35 +382,57 @@ HMODULE restartPlugin(const fs::path& plugin) {
     return module;
 }
 
+std::string removedLine(const char* name) { return std::string("[Nubilo] Removed ") + name + " left by an earlier run."; }
+
 // After a crash. Between the two renames of a replace: no Nubilo.ini, the old file aside, the
 // temporary beside it. The next start puts the old file back, says so once, leaves nothing of
-// its own. A stray aside file beside a Nubilo.ini the player deleted is no such state: the
-// start writes the defaults and removes it.
+// its own and says what it removed. An aside file alone beside a Nubilo.ini the player deleted
+// (the temporary gone too: tidied away, quarantined) may be the only copy: kept as the backup,
+// or beside it where a backup is there, and the defaults written.
 void checkStartAfterACrash(const fs::path& plugin, const std::string& kept) {
     fs::rename("Nubilo.ini", "Nubilo.ini.nubilo-old");
     writeFile("Nubilo.ini.nubilo-tmp", settingsText(3));
     HMODULE module = restartPlugin(plugin);
     CHECK(readFile("Nubilo.ini") == kept && noneOfOurs());
     std::vector<std::string> messages = logMessages();
-    CHECK(messages.size() == 4 && messages[1] == "[Nubilo] Weather.ini restored after an interrupted rewrite." &&
-          messages[2].rfind("[Nubilo] single index at ", 0) == 0);
+    CHECK(messages.size() == 5 && messages[1] == "[Nubilo] Weather.ini restored after an interrupted rewrite." &&
+          messages[2] == removedLine("Nubilo.ini.nubilo-tmp") && messages[3].rfind("[Nubilo] single index at ", 0) == 0);
     if (module != nullptr) FreeLibrary(module);
 
-    fs::rename("Nubilo.ini", "Nubilo.ini.nubilo-old");
-    module = restartPlugin(plugin);
-    CHECK(readFile("Nubilo.ini") == settingsText(5) && noneOfOurs());
-    messages = logMessages();
-    CHECK(messages.size() == 4 && messages[1] == "[Nubilo] Weather.ini not found, using defaults.");
-    if (module != nullptr) FreeLibrary(module);
+    for (const char* keptAs : {"Nubilo.ini.bak", "Nubilo.ini.nubilo-kept"}) {
+        fs::rename("Nubilo.ini", "Nubilo.ini.nubilo-old");
+        module = restartPlugin(plugin);
+        CHECK(readFile(keptAs) == kept && readFile("Nubilo.ini") == settingsText(5) && noneOfOurs());
+        messages = logMessages();
+        CHECK(messages.size() == 5 && messages[1] == std::string("[Nubilo] An interrupted rewrite left only "
+                                                                 "Nubilo.ini.nubilo-old: kept as ") + keptAs + "." &&
+              messages[2] == "[Nubilo] Weather.ini not found, using defaults.");
+        if (module != nullptr) FreeLibrary(module);
+        writeFile("Nubilo.ini", kept);
+    }
+    CHECK(readFile("Nubilo.ini.bak") == kept);  // the first kept copy stayed
+    fs::remove("Nubilo.ini.bak");
+    fs::remove("Nubilo.ini.nubilo-kept");
 
-    // Both of ours beside a Nubilo.ini that is there: the replace had ended; the file stays.
-    writeFile("Nubilo.ini", kept);
+    // Both of ours beside a Nubilo.ini that is there: the replace had ended; the file stays. A
+    // leftover another program holds stays too, said, and goes at the next start.
     writeFile("Nubilo.ini.nubilo-old", settingsText(1));
     writeFile("Nubilo.ini.nubilo-tmp", settingsText(3));
+    HANDLE holder = CreateFileA("Nubilo.ini.nubilo-tmp", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    module = restartPlugin(plugin);
+    CloseHandle(holder);
+    CHECK(readFile("Nubilo.ini") == kept && !fs::exists("Nubilo.ini.nubilo-old"));
+    CHECK(logMessages() == (std::vector<std::string>{
+                               "[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                               removedLine("Nubilo.ini.nubilo-old"),
+                               "[Nubilo] ERROR: Could not remove Nubilo.ini.nubilo-tmp left by an earlier run.",
+                               "[Nubilo] single index at 2.", applied("Cloudy")}));
+    if (module != nullptr) FreeLibrary(module);
     module = restartPlugin(plugin);
     CHECK(readFile("Nubilo.ini") == kept && noneOfOurs());
     messages = logMessages();
-    CHECK(messages.size() == 3 && messages[1].rfind("[Nubilo] single index at ", 0) == 0);
+    CHECK(messages.size() == 4 && messages[1] == removedLine("Nubilo.ini.nubilo-tmp"));
     if (module != nullptr) FreeLibrary(module);
 }
 
@@ -429,8 +452,76 @@ void checkRefusedRestore(const fs::path& plugin, const std::string& kept) {
     module = restartPlugin(plugin);
     CHECK(readFile("Nubilo.ini") == kept && noneOfOurs());
     messages = logMessages();
-    CHECK(messages.size() == 4 && messages[1] == "[Nubilo] Weather.ini restored after an interrupted rewrite.");
+    CHECK(messages.size() == 5 && messages[1] == "[Nubilo] Weather.ini restored after an interrupted rewrite." &&
+          messages[2] == removedLine("Nubilo.ini.nubilo-tmp"));
     if (module != nullptr) FreeLibrary(module);
+}
+
+// A Linux program run through Wine's Z: drive, as a player's own tools work on the game folder
+// under Proton. Wine gives no handle to wait on for one: the caller waits for its effect.
+bool runLinuxProgram(const wchar_t* program, std::wstring command) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// Until the name opens (or no longer does); a bound on the wait only, the caller checks the result.
+bool awaitName(const wchar_t* name, bool present) {
+    for (int wait = 0; wait < 3000 && (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES) != present; ++wait) Sleep(10);
+    return (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES) == present;
+}
+
+// Nubilo.ini a link, the game killed between the two renames of its target's rewrite: the pair
+// beside the target, the link leading nowhere. Windows' own links are read by the plug-in and
+// the pair put right there; Wine shows a POSIX link to nothing as no file at all, so there the
+// start can only leave the link alone: no defaults over it, and said.
+void checkLinksInterruptedRewrite(const fs::path& plugin, const std::string& kept) {
+    fs::create_directory("real");
+    fs::rename("Nubilo.ini", "real\\settings.ini");
+    const bool windowsLink = CreateSymbolicLinkW(L"Nubilo.ini", L"real\\settings.ini", 0x2) && fs::is_symlink("Nubilo.ini");
+    if (!windowsLink && GetFileAttributesW(L"Nubilo.ini") != INVALID_FILE_ATTRIBUTES && !DeleteFileW(L"Nubilo.ini"))
+        RemoveDirectoryW(L"Nubilo.ini");  // what Wine 8 makes of a Windows link
+    // A POSIX link: Wine shows it as the file it leads to, and as nothing once that is gone.
+    if (!windowsLink && !runLinuxProgram(L"Z:\\bin\\ln", L"ln -s real/settings.ini Nubilo.ini")) {
+        std::printf("link's interrupted rewrite: no link can be made here; not tried\n");
+        fs::rename("real\\settings.ini", "Nubilo.ini");
+        fs::remove("real");
+        return;
+    }
+    CHECK(awaitName(L"Nubilo.ini", true) && readFile("Nubilo.ini") == kept);
+    fs::rename("real\\settings.ini", "real\\settings.ini.nubilo-old");
+    writeFile("real\\settings.ini.nubilo-tmp", settingsText(3));
+    HMODULE module = restartPlugin(plugin);
+    const std::vector<std::string> messages = logMessages();
+    if (windowsLink) {
+        CHECK(readFile("real\\settings.ini") == kept && fs::is_symlink("Nubilo.ini") && messages.size() == 5 &&
+              messages[1] == "[Nubilo] Weather.ini restored after an interrupted rewrite.");
+    } else {
+        CHECK(messages == (std::vector<std::string>{
+                              "[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                              "[Nubilo] Weather.ini not found, using defaults.",
+                              "[Nubilo] ERROR: Weather.ini is a link to a missing file; the link is kept, defaults not written.",
+                              applied("Clear")}));
+        CHECK(readFile("real\\settings.ini.nubilo-old") == kept);
+        fs::rename("real\\settings.ini.nubilo-old", "real\\settings.ini");  // the player's way back
+        CHECK(readFile("Nubilo.ini") == kept);  // through the link, which stayed
+        fs::remove("real\\settings.ini.nubilo-tmp");
+    }
+    if (module != nullptr) FreeLibrary(module);
+    // The link itself goes (Wine's own delete would take its target).
+    if (windowsLink)
+        DeleteFileW(L"Nubilo.ini");
+    else
+        CHECK(runLinuxProgram(L"Z:\\bin\\rm", L"rm Nubilo.ini") && awaitName(L"Nubilo.ini", false));
+    fs::rename("real\\settings.ini", "Nubilo.ini");
+    fs::remove("real");
+    std::printf("link's interrupted rewrite: %s\n", windowsLink ? "a Windows link, put right beside its target"
+                                                                : "a POSIX link under Wine, kept, no defaults over it");
 }
 
 }  // namespace
@@ -570,6 +661,7 @@ int main(int argc, char** argv) {
 
     checkStartAfterACrash(plugin, custom2);
     checkRefusedRestore(plugin, custom2);
+    checkLinksInterruptedRewrite(plugin, custom2);
     CHECK(readFile("Nubilo.ini.old") == playersOld && readFile("Nubilo.ini.tmp") == playersTmp);
 
     fs::current_path(work.parent_path());

@@ -30,15 +30,27 @@ void rememberSettingsIdentity(const FileIdentity& identity) {
 }
 
 // A crash in the middle of a rewrite (the game killed, a power cut) may have left the old file
-// aside and our temporary beside it: the player's file goes back before it is loaded.
-Recovery recoverFile(const std::string& path, const std::string& name) {
-    const Recovery recovery = recoverInterruptedReplace(path);
-    switch (recovery) {
+// aside and our temporary beside it: the player's file goes back before it is loaded. An aside
+// file found alone may be the only copy: kept, under a name the line gives. Each leftover of
+// ours that goes is said, so a player who finds a file gone finds why.
+Recovery recoverFile(const std::string& path, const std::string& name, const std::string& keepAs) {
+    const RecoveryReport report = recoverInterruptedReplace(path, keepAs);
+    switch (report.outcome) {
         case Recovery::nothing: break;
         case Recovery::restored: writeLog("[Nubilo] " + name + " restored after an interrupted rewrite."); break;
-        case Recovery::failed: writeLog("[Nubilo] ERROR: Could not restore " + name + " from " + asidePath(path) + "."); break;
+        case Recovery::kept:
+            writeLog("[Nubilo] An interrupted rewrite left only " + report.aside + ": kept as " + report.keptAs + ".");
+            break;
+        case Recovery::failed: writeLog("[Nubilo] ERROR: Could not restore " + name + " from " + report.aside + "."); break;
+        case Recovery::notKept:
+            writeLog("[Nubilo] ERROR: Could not keep " + report.aside + ", left alone by an interrupted rewrite, "
+                     "under another name; no defaults written.");
+            break;
     }
-    return recovery;
+    for (const std::string& removed : report.removed) writeLog("[Nubilo] Removed " + removed + " left by an earlier run.");
+    for (const std::string& left : report.notRemoved)
+        writeLog("[Nubilo] ERROR: Could not remove " + left + " left by an earlier run.");
+    return report.outcome;
 }
 
 }  // namespace
@@ -75,10 +87,14 @@ void startCycle() noexcept {
     try {
         clearLog();
         writeLog("[Nubilo] Nubilo.ASI started. Adjusting Weather...");
-        const Recovery recovery = recoverFile(settingsPath, "Weather.ini");
-        recoverFile(settingsBackupPath, settingsBackupPath);
+        // The backup first: its own aside file found alone goes back under its name. After the
+        // settings' pass, which may keep an aside file of theirs as the backup, that name would be
+        // taken, and the backup's aside file taken for one whose rewrite had ended.
+        recoverFile(settingsBackupPath, settingsBackupPath, settingsBackupPath);
+        const Recovery recovery = recoverFile(settingsPath, "Weather.ini", settingsBackupPath);
         // A file that could not be put back keeps its name free of defaults for the next start.
-        const SettingsLoad load = adoptSettings(recovery == Recovery::failed ? UnusableFile::keep : UnusableFile::replace);
+        const bool stillAside = recovery == Recovery::failed || recovery == Recovery::notKept;
+        const SettingsLoad load = adoptSettings(stillAside ? UnusableFile::keep : UnusableFile::replace);
         // The file as the loader read it (or as its own default write left it): a save that
         // lands after the read is then a change for the first pass.
         rememberSettingsIdentity(load.wroteDefaults ? load.written : load.read);

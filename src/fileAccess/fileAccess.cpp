@@ -78,6 +78,12 @@ std::string temporaryPath(const std::string& file) { return file + ".nubilo-tmp"
 
 std::string asidePath(const std::string& file) { return file + ".nubilo-old"; }
 
+std::string keptPath(const std::string& file, int number) {
+    std::string name = file + ".nubilo-kept";
+    if (number > 1) name.append("-").append(std::to_string(number));
+    return name;
+}
+
 namespace {
 
 // The old file found (and on Windows held) first, then a temporary beside it written and flushed,
@@ -106,7 +112,49 @@ ReplaceOutcome replace(const std::string& path, std::string_view content, bool b
     return putInPlace(old, expected, made, written);
 }
 
+// A leftover of ours goes, and the report says so either way.
+void removeLeftover(const std::string& name, const std::string& shown, RecoveryReport& report) {
+    if (!isPlainFile(name)) return;
+    (removeFile(name) ? report.removed : report.notRemoved).push_back(shown);
+}
+
+// An aside file alone: under the caller's name for it where that is free, else under the first
+// free name of ours beside it. Never over anything: an earlier backup is a copy of its own.
+bool keepLoneAside(const std::string& aside, const ReplacePlace& place, const std::string& keepAs,
+                   RecoveryReport& report) {
+    if (moveToFreeName(aside, platformName(keepAs))) {
+        report.keptAs = keepAs;
+        return true;
+    }
+    for (int number = 1; number <= keptNames; ++number) {
+        if (moveToFreeName(aside, keptPath(place.target, number))) {
+            report.keptAs = keptPath(place.shown, number);
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+RecoveryReport recoverInterruptedReplace(const std::string& path, const std::string& keepAs) {
+    RecoveryReport report;
+    const ReplacePlace place = replacePlace(path);
+    const std::string aside = asidePath(place.target), temporary = temporaryPath(place.target);
+    report.aside = asidePath(place.shown);
+    if (!nameTaken(place.target) && isPlainFile(aside)) {
+        if (isPlainFile(temporary))
+            // Both beside a missing file: a replace cut off between its renames. The old file goes
+            // back; should that fail, both stay for the next start to try again.
+            report.outcome = moveToFreeName(aside, place.target) ? Recovery::restored : Recovery::failed;
+        else
+            report.outcome = keepLoneAside(aside, place, keepAs, report) ? Recovery::kept : Recovery::notKept;
+        if (report.outcome == Recovery::failed || report.outcome == Recovery::notKept) return report;
+    }
+    removeLeftover(temporary, temporaryPath(place.shown), report);
+    removeLeftover(aside, report.aside, report);
+    return report;
+}
 
 bool replaceFileContent(const std::string& path, std::string_view content, bool binary) {
     return replace(path, content, binary, nullptr, nullptr) == ReplaceOutcome::written;

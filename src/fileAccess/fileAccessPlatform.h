@@ -1,6 +1,7 @@
 #pragma once
-// What the one-step replace of fileAccess.cpp asks of the platform. fileAccessPosix.cpp and
-// fileAccessWindows.cpp each implement every call; CMake builds the one that fits.
+// What the one-step replace and the start's recovery of fileAccess.cpp ask of the platform.
+// fileAccessPosix.cpp and fileAccessWindows.cpp each implement every call; CMake builds the one
+// that fits.
 
 #include <cstdint>
 #include <cstdio>
@@ -52,3 +53,29 @@ ReplaceOutcome putInPlace(OldFile& old, const FileIdentity* expected, const File
 
 // Ends a replace that stops before putInPlace: the temporary removed.
 void abandonReplace(OldFile& old);
+
+// The start's recovery. Its names are in the platform's own form (Windows: full paths in UTF-8).
+
+// Where a replace of `path` keeps the file and its names beside it: the end of its chain of
+// links, read from the links themselves where the target is missing; `path` itself where it is
+// no link. `shown` names it for the log: `path` where the file is where `path` says, else the
+// target (Windows: its full path).
+struct ReplacePlace {
+    std::string target;
+    std::string shown;
+};
+ReplacePlace replacePlace(const std::string& path);
+
+// A caller's name (Windows: in the ANSI code page, maybe relative) in the platform's form.
+std::string platformName(const std::string& path);
+
+// Something is there under the name, a link to nothing included; or it cannot be told.
+bool nameTaken(const std::string& name);
+
+// A file of ours to move or delete: no folder, no link.
+bool isPlainFile(const std::string& name);
+
+// Renames a file to a name nothing holds, never over anything, durably where the platform says so.
+bool moveToFreeName(const std::string& from, const std::string& to);
+
+bool removeFile(const std::string& name);

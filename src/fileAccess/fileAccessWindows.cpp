@@ -15,6 +15,7 @@
 // Index of this file:
 // [SECTION] Identities and time stamps
 // [SECTION] Names: code pages and full paths
+// [SECTION] Links: where a path leads
 // [SECTION] Refusals and attributes
 // [SECTION] The held file: its content, its rename, its deletion
 // [SECTION] The replace's moves
@@ -23,7 +24,9 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#include <winioctl.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -127,14 +130,76 @@ std::wstring fullPath(const std::wstring& path) {
     return full;
 }
 
-// Where a path leads: the real file when it opens (a link's target), else the path made full.
-std::wstring realPath(const std::wstring& path) {
-    HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return fullPath(path);
-    std::wstring real = finalPath(handle);
+// [SECTION] Links: where a path leads
+
+// A path as a player types it: without the \\?\ (or \\?\UNC\) that final paths carry.
+std::wstring withoutLongPrefix(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + path.substr(7);
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+    return path;
+}
+
+// A path passes through at most 63 reparse points; a chain read by hand stops there too.
+constexpr int maxLinkHops = 63;
+
+// A symbolic link's reparse data as FSCTL_GET_REPARSE_POINT gives it (ntifs.h's
+// REPARSE_DATA_BUFFER, which not every toolchain's Windows headers declare).
+struct SymbolicLinkReparse {
+    DWORD tag;
+    WORD dataLength;
+    WORD reserved;
+    WORD substituteNameOffset;  // bytes, from pathBuffer
+    WORD substituteNameLength;
+    WORD printNameOffset;
+    WORD printNameLength;
+    ULONG flags;
+    WCHAR pathBuffer[1];
+};
+constexpr DWORD symbolicLinkTag = 0xA000000C;  // IO_REPARSE_TAG_SYMLINK
+constexpr ULONG relativeLinkFlag = 1;          // SYMLINK_FLAG_RELATIVE
+
+// Where a symbolic link points, read from the link itself, so its target need not be there: a
+// full path; empty where `link` (a full path) is no symbolic link or cannot be read.
+std::wstring symbolicLinkTarget(const std::wstring& link) {
+    HANDLE handle = CreateFileW(link.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return {};
+    std::vector<unsigned char> buffer(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+    DWORD got = 0;
+    const bool read = DeviceIoControl(handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
+                                      static_cast<DWORD>(buffer.size()), &got, nullptr) != 0;
     CloseHandle(handle);
-    return real.empty() ? fullPath(path) : real;
+    const std::size_t names = offsetof(SymbolicLinkReparse, pathBuffer);
+    const auto* data = reinterpret_cast<const SymbolicLinkReparse*>(buffer.data());
+    if (!read || got < names || data->tag != symbolicLinkTag ||
+        names + data->substituteNameOffset + data->substituteNameLength > got)
+        return {};
+    std::wstring target(data->pathBuffer + data->substituteNameOffset / sizeof(WCHAR),
+                        data->substituteNameLength / sizeof(WCHAR));
+    // A plain full path either way, so that the ".." of a relative target is resolved.
+    const std::wstring folder = withoutLongPrefix(link.substr(0, link.find_last_of(L"\\/") + 1));
+    if ((data->flags & relativeLinkFlag) != 0) return fullPath(folder + target);
+    if (target.rfind(L"\\??\\", 0) == 0) target[1] = L'\\';  // the native \??\C:\... is \\?\C:\... to Win32
+    return withoutLongPrefix(target);
+}
+
+// Where a path leads: the real file where it opens, links followed; where it does not, the
+// target its links name, read hop by hop from the links themselves; else the path made full.
+std::wstring linkEnd(const std::wstring& path) {
+    std::wstring at = fullPath(path);
+    for (int hop = 0; hop <= maxLinkHops; ++hop) {
+        HANDLE handle = CreateFileW(at.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            std::wstring real = finalPath(handle);
+            CloseHandle(handle);
+            return real.empty() ? at : real;
+        }
+        std::wstring next = symbolicLinkTarget(at);
+        if (next.empty()) return at;
+        at = std::move(next);
+    }
+    return at;
 }
 
 // [SECTION] Refusals and attributes
@@ -145,11 +210,6 @@ bool isNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == 
 ReplaceOutcome refusal(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? ReplaceOutcome::busy
                                                                              : ReplaceOutcome::failed;
-}
-
-bool isRegularFile(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 // [SECTION] The held file: its content, its rename, its deletion
@@ -396,17 +456,50 @@ ReplaceOutcome putInPlace(OldFile& old, const FileIdentity* expected, const File
     return outcome;
 }
 
-Recovery recoverInterruptedReplace(const std::string& path) {
-    const std::wstring target = realPath(widen(path, CP_ACP));
-    const std::wstring aside = ours(asidePath(utf8(target))), temporary = ours(temporaryPath(utf8(target)));
-    Recovery recovery = Recovery::nothing;
-    if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES && isRegularFile(aside) && isRegularFile(temporary)) {
-        // Both left beside a missing file: a replace cut off between its renames. The old file
-        // goes back; should that fail, both stay for the next start to try again.
-        if (!MoveFileExW(aside.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return Recovery::failed;
-        recovery = Recovery::restored;
+bool isLinkToNothing(const std::string& path) {
+    const std::wstring name = widen(path, CP_ACP);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+        HANDLE handle = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+        return handle == INVALID_HANDLE_VALUE && isNotFound(GetLastError());
     }
-    if (isRegularFile(temporary)) DeleteFileW(temporary.c_str());
-    if (isRegularFile(aside)) DeleteFileW(aside.c_str());
-    return recovery;
+    if (!isNotFound(GetLastError())) return false;
+    // Wine shows a POSIX link to nothing as no file at all, yet makes no file in its place (its
+    // create is exclusive). The probe deletes itself on close: even a kill leaves nothing.
+    HANDLE probe = CreateFileW(name.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        return false;
+    }
+    return GetLastError() == ERROR_FILE_EXISTS && GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
+
+ReplacePlace replacePlace(const std::string& path) {
+    const std::wstring name = widen(path, CP_ACP);
+    const std::wstring end = linkEnd(name);
+    const std::wstring shown = withoutLongPrefix(end);
+    const bool beside = CompareStringOrdinal(shown.c_str(), -1, fullPath(name).c_str(), -1, TRUE) == CSTR_EQUAL;
+    return {utf8(end), beside ? path : utf8(shown)};
+}
+
+std::string platformName(const std::string& path) { return utf8(fullPath(widen(path, CP_ACP))); }
+
+bool nameTaken(const std::string& name) {
+    return GetFileAttributesW(ours(name).c_str()) != INVALID_FILE_ATTRIBUTES || !isNotFound(GetLastError());
+}
+
+bool isPlainFile(const std::string& name) {
+    const DWORD attributes = GetFileAttributesW(ours(name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+}
+
+bool moveToFreeName(const std::string& from, const std::string& to) {
+    return MoveFileExW(ours(from).c_str(), ours(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool removeFile(const std::string& name) { return DeleteFileW(ours(name).c_str()) != 0; }

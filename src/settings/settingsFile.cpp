@@ -12,6 +12,8 @@ namespace {
 
 constexpr const char* backupFailed =
     "[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written.";
+constexpr const char* linkToNothing =
+    "[Nubilo] ERROR: Weather.ini is a link to a missing file; the link is kept, defaults not written.";
 
 // The default file, only over the file expected when there is an expectation.
 ReplaceOutcome writeDefaultsFile(const FileIdentity* expected, FileIdentity* written) {
@@ -32,6 +34,11 @@ bool logDefaults(ReplaceOutcome outcome) {
 }
 
 bool writeDefaults(const FileIdentity* expected, FileIdentity* written) {
+    // The player's link stays: defaults would replace it (Windows) or appear where it points.
+    if (isLinkToNothing(settingsPath)) {
+        writeLog(linkToNothing);
+        return false;
+    }
     return logDefaults(writeDefaultsFile(expected, written));
 }
 
