@@ -1,5 +1,5 @@
-// loadSettings on real files: each outcome with its log lines, the default writer, the backup
-// that keeps a user's unusable file, and a file that is there but will not open.
+// loadSettings on real files: each outcome with its log lines, the default writer, and the
+// backup that keeps a user's unusable file.
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -134,25 +134,4 @@ TEST_F(Loader, DefaultWriterReportsAFailedOpen) {
     writeDefaultSettings();
     EXPECT_EQ(logMessages(), (std::vector<std::string>{"[Nubilo] ERROR: Could not write default Weather.ini"}));
     EXPECT_TRUE(fs::is_directory("Nubilo.ini"));
-}
-
-TEST_F(Loader, AFileThatWillNotOpenIsInUseNotMissing) {
-    asUnprivileged([] {
-        const std::string mine = "Set Fog Time = 4*\n";
-        writeFile("Nubilo.ini", mine);
-        fs::permissions("Nubilo.ini", fs::perms::none);
-        SettingsLoad load;
-        Loaded loaded;
-        loaded.intervals = loadSettings(loaded.startIndex, loaded.marked, UnusableFile::replace, load);
-        expectDefaults(loaded);
-        // Nothing said, written or remembered: the caller tries it again and says so.
-        EXPECT_TRUE(load.inUse);
-        EXPECT_FALSE(load.read.exists);
-        EXPECT_FALSE(load.wroteDefaults);
-        EXPECT_TRUE(logMessages().empty());
-        EXPECT_FALSE(fs::exists("Nubilo.ini.bak"));
-        EXPECT_FALSE(fs::exists("Nubilo.ini.nubilo-tmp"));
-        fs::permissions("Nubilo.ini", fs::perms::owner_read);
-        EXPECT_EQ(readFile("Nubilo.ini"), mine);
-    });
 }

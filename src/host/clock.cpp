@@ -12,7 +12,7 @@ std::int64_t currentTime() noexcept { return static_cast<std::int64_t>(std::time
 std::int64_t monotonicMilliseconds() noexcept {
     // The interrupt time without the time spent asleep: a resume is no wait of ours.
     ULONGLONG ticks = 0;  // 100 ns
-    QueryUnbiasedInterruptTime(&ticks);
+    if (!QueryUnbiasedInterruptTime(&ticks)) return static_cast<std::int64_t>(GetTickCount64());  // never, since Windows 7
     return static_cast<std::int64_t>(ticks / 10000);
 }
 #else
