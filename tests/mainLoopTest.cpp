@@ -6,7 +6,8 @@
 //   reloads: edits and touches, deletion, saves back to the star, unusable and unfinished files
 //   failures: exceptions, failing queries, a position past the cycle, UTF-16, failed and hung rewrites,
 //   and what a start removes
-//   clocks and holds: a step's wait on the monotonic clock, a save unreadable at its reload
+//   clocks and holds: a step's wait and the settle time on the monotonic clock, a save unreadable
+//   at its reload
 #include <filesystem>
 
 #include "cycle/cycleState.h"
@@ -472,4 +473,19 @@ TEST_F(MainLoop, ASaveUnreadableAtItsReloadIsNeverWrittenOverAndIsLoadedOnceRead
         minutes[0] = 33;
         EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(minutes, 1));
     });
+}
+
+TEST_F(MainLoop, AnUnusableFileSettlesOnTheMonotonicClock) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    writeFile("Nubilo.ini", "[Settings]\n");
+    runFor(0, 1);  // seen: it may be a save in progress
+    // The calendar clock jumps an hour on, then two back: no second of the settle time passes.
+    substituteJumpClock(3600);
+    runFor(0, 3);
+    substituteJumpClock(-7200);
+    runFor(0, 3);
+    EXPECT_FALSE(fs::exists("Nubilo.ini.bak"));
+    runFor(2, 1);
+    EXPECT_EQ(readFile("Nubilo.ini.bak"), "[Settings]\n");
 }

@@ -33,7 +33,7 @@ struct CycleState {
     // An unusable file seen on a reload is left alone until it has stayed the same this long:
     // an editor's save truncates the file first and writes it a moment later.
     bool settling = false;
-    std::int64_t settlingSince = 0;      // clock reading when the file last changed while settling
+    std::int64_t settlingSince = 0;      // monotonic milliseconds when the file last changed while settling
     // The settings file could not be read at the last load: nothing of it is remembered, and the
     // loop goes on as it stood (at start, on the defaults, in memory only) until a later load.
     FileHold inUse;

@@ -112,7 +112,7 @@ void reload(UnusableFile unusable) {
     if (load.inUse) return;  // the cycle goes on as it stands
     if (load.deferred) {
         state.settling = true;
-        state.settlingSince = currentTime();
+        state.settlingSince = monotonicMilliseconds();
         return;
     }
     state.lastChangeTime = currentTime();
@@ -139,10 +139,7 @@ void runCyclePass() noexcept {
                     rememberSettingsIdentity(file);
                     reload(UnusableFile::defer);
                 }
-            } else if (state.settling &&
-                       // Unsigned: a clock set back since the change makes the file count as
-                       // settled at once, not wait for the clock to catch up.
-                       static_cast<std::uint64_t>(currentTime() - state.settlingSince) >= settleSeconds) {
+            } else if (state.settling && monotonicMilliseconds() - state.settlingSince >= settleSeconds * 1000) {
                 reload(UnusableFile::replace);  // unchanged long enough: no save is in progress
             }
         }
