@@ -4,10 +4,13 @@
 //
 // Index
 //   helpers: files, the log, the native calls, the version resource
-//   checks of the file's edges: busy, aside name taken, a save in one tick, a symbolic link
-//   [faults] the plug-in's own calls refused (the move-in, the start's restore), a read-only
-//   file, a save while the temporary is flushed; the start after a crash: the pair put back, an
-//   aside file alone kept, a held leftover, a link's interrupted rewrite
+//   checks of the file's edges: busy (said after 5 s), the clock set back while busy, aside name
+//   taken, a save in one tick, a symbolic link
+//   [faults] the plug-in's own calls refused (the move-in, a read under the hold, the start's
+//   restore), a read-only file, a save while the temporary is flushed, a flush that hangs while
+//   the clock jumps; the start after a crash: the pair put back, an aside file alone kept, a held
+//   leftover, a link's interrupted rewrite
+//   in use: a holder sharing nothing over the start and over a reload; readers for real time
 //   main: start-up, the cycle, reloads, unusable files, then the edge checks
 #include <windows.h>
 
@@ -63,11 +66,13 @@ ULONGLONG writeTimeOf(const char* path) {
     return (ULONGLONG{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
-std::string settingsText(int star) {
+// The canonical file with the star on one index; Rain's minutes may differ from the default 30.
+std::string settingsText(int star, int rainMinutes = 30) {
     static const char* names[] = {"Rain", "Thunder", "Cloudy", "Dust Storms", "Fog", "Clear", "Snow", "Wind", "Snowlight", "Blizzard"};
     std::string text = "[Settings]\r\n";
     for (int i = 0; i < 10; ++i)
-        text += std::string("Set ") + names[i] + " Time = 30" + (i == star ? "*" : "") + " ; int required. Max: 1440, Min: 1\r\n";
+        text += std::string("Set ") + names[i] + " Time = " + std::to_string(i == 0 ? rainMinutes : 30) +
+                (i == star ? "*" : "") + " ; int required. Max: 1440, Min: 1\r\n";
     return text;
 }
 
@@ -140,21 +145,37 @@ std::vector<std::string> messagesSince(std::size_t first) {
                                      : std::vector<std::string>{};
 }
 
+HANDLE openReader() {
+    HANDLE reader = CreateFileA("Nubilo.ini", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    CHECK(reader != INVALID_HANDLE_VALUE);
+    return reader;
+}
+
+// Due passes, one a second for `seconds` seconds.
+void duePassesFor(int seconds) {
+    for (int second = 0; second < seconds; ++second) {
+        host.clock += 1;
+        CHECK(duePass());
+    }
+}
+
 // A reader that does not share deletion (the C runtime's fopen, viewers, tail tools): the file
-// cannot be replaced safely. The due step is refused and says so at once, is tried again every
-// second without a word, says so again after a minute, and is done as soon as the reader lets go
-// -- with the star where it belongs.
+// cannot be replaced safely. The due step is refused and tried again every second; a reader's
+// moment is no news, so it is said only once the file has stayed busy 5 seconds, then again after
+// a minute; and it is done as soon as the reader lets go -- with the star where it belongs.
 void checkBusyFile() {
     Sleep(20);
     writeFile("Nubilo.ini", settingsText(9));
     CHECK(substituteRunPasses(1));  // reload: Blizzard
     const std::string blizzard = readFile("Nubilo.ini");
     const std::size_t first = logMessages().size();
-    HANDLE reader = CreateFileA("Nubilo.ini", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    CHECK(reader != INVALID_HANDLE_VALUE);
+    HANDLE reader = openReader();
     host.clock += 1800;
     CHECK(duePass());
+    duePassesFor(4);
+    CHECK(messagesSince(first).empty());
+    duePassesFor(1);  // busy for 5 seconds
     CHECK(messagesSince(first) == std::vector<std::string>{couldNotUpdate});
     for (int second = 10; second < 60; second += 10) {
         host.clock += 10;
@@ -172,6 +193,31 @@ void checkBusyFile() {
     CHECK(substituteRunPasses(1));  // the reload
     CHECK(messagesSince(first) == (std::vector<std::string>{couldNotUpdate, couldNotUpdate, newStar("Rain"),
                                                             "[Nubilo] single index at 0.", applied("Rain")}));
+}
+
+// The clock set back an hour while the file is busy: the step is still tried every second and
+// its refusal said again a minute after the last time, not an hour later; and a clock set back is
+// itself a reason to try again at once: the reader gone, the star moves without a second passing.
+void checkClockSetBackWhileBusy() {
+    const std::string before = readFile("Nubilo.ini");
+    const std::size_t first = logMessages().size();
+    HANDLE reader = openReader();
+    host.clock += 1800;
+    CHECK(duePass());
+    duePassesFor(5);
+    CHECK(messagesSince(first) == std::vector<std::string>{couldNotUpdate});
+    substituteJumpClock(-3600);
+    duePassesFor(59);
+    CHECK(messagesSince(first).size() == 1);
+    duePassesFor(1);
+    CHECK(messagesSince(first) == (std::vector<std::string>{couldNotUpdate, couldNotUpdate}));
+    CHECK(readFile("Nubilo.ini") == before);
+    CloseHandle(reader);
+    substituteJumpClock(-60);
+    CHECK(duePass());
+    CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
+    CHECK(messagesSince(first).size() == 3 && messagesSince(first)[2].rfind(newStar(""), 0) == 0);
+    CHECK(substituteRunPasses(1));  // the reload
 }
 
 // The old file is put aside under a name of the plug-in's own, never over anything. A folder or
@@ -276,10 +322,13 @@ struct Refusal {
     int refused = 0;
 };
 Refusal moveRefusal;
+Refusal readRefusal;      // the plug-in's own reads (of the held file's content)
 std::string saveAtFlush;  // saved over Nubilo.ini at the next flush, then cleared
+HANDLE flushGate = nullptr;  // the next flush waits until it is set (a disk that hangs), then cleared
 
 BOOL(WINAPI* realMoveFileExW)(LPCWSTR, LPCWSTR, DWORD) = nullptr;
 BOOL(WINAPI* realFlushFileBuffers)(HANDLE) = nullptr;
+BOOL(WINAPI* realReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) = nullptr;
 
 BOOL WINAPI refusableMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
     if (moveRefusal.remaining == 0) return realMoveFileExW(from, to, flags);
@@ -289,9 +338,20 @@ BOOL WINAPI refusableMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
     return FALSE;
 }
 
+// A range of the file locked by another program refuses reads on Windows; Wine does not enforce
+// such locks, so the refusal is made here.
+BOOL WINAPI refusableRead(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED overlapped) {
+    if (readRefusal.remaining == 0) return realReadFile(file, buffer, size, got, overlapped);
+    if (readRefusal.remaining > 0) --readRefusal.remaining;
+    ++readRefusal.refused;
+    SetLastError(readRefusal.error);
+    return FALSE;
+}
+
 // The plug-in flushes its temporary while it holds nothing of Nubilo.ini: a save may land then.
 BOOL WINAPI flushWithSave(HANDLE file) {
     if (!saveAtFlush.empty()) writeFile("Nubilo.ini", std::exchange(saveAtFlush, std::string()));
+    if (HANDLE gate = std::exchange(flushGate, nullptr)) WaitForSingleObject(gate, INFINITE);
     return realFlushFileBuffers(file);
 }
 
@@ -299,7 +359,9 @@ int hookFileCalls(HMODULE module) {
     return patchImports(module, {{"MoveFileExW", reinterpret_cast<void*>(&refusableMove),
                                   reinterpret_cast<void**>(&realMoveFileExW)},
                                  {"FlushFileBuffers", reinterpret_cast<void*>(&flushWithSave),
-                                  reinterpret_cast<void**>(&realFlushFileBuffers)}});
+                                  reinterpret_cast<void**>(&realFlushFileBuffers)},
+                                 {"ReadFile", reinterpret_cast<void*>(&refusableRead),
+                                  reinterpret_cast<void**>(&realReadFile)}});
 }
 
 // The star moves on: one due step, then the reload.
@@ -311,7 +373,8 @@ void advanceOnce() {
 
 // The temporary's move into the free name refused: a scanner's moment (one sharing violation) is
 // waited out; a hold that stays, or an access denial, ends the step with the player's file back
-// under its name, nothing of ours left, and said.
+// under its name and nothing of ours left. The hold is busy: tried again a second later and not
+// said for a moment; the denial is a failure, said at once and tried at the next due time.
 void checkRefusedMoveIn() {
     struct Case {
         DWORD error;
@@ -334,8 +397,15 @@ void checkRefusedMoveIn() {
             continue;
         }
         CHECK(readFile("Nubilo.ini") == before);
-        CHECK(messagesSince(first) == std::vector<std::string>{couldNotUpdate});
-        advanceOnce();  // nothing refused now: the star moves on
+        const bool busy = c.error == ERROR_SHARING_VIOLATION;
+        CHECK(messagesSince(first) == (busy ? std::vector<std::string>{} : std::vector<std::string>{couldNotUpdate}));
+        // Nothing refused now: the star moves on.
+        if (busy) {
+            duePassesFor(1);
+            CHECK(substituteRunPasses(1));
+        } else {
+            advanceOnce();
+        }
         CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
     }
 }
@@ -369,12 +439,61 @@ void checkSaveWhileFlushing() {
     CHECK(messagesSince(first) == (std::vector<std::string>{"[Nubilo] single index at 2.", applied("Cloudy")}));
 }
 
+// The held file's content cannot be read (a range locked by another program): the step is
+// busy -- nothing written, nothing said for a moment -- never taken for a file whose content is
+// unknown and written over. The next try, a second later, writes the star.
+void checkContentUnreadableUnderTheHold() {
+    const std::string before = readFile("Nubilo.ini");
+    const std::size_t first = logMessages().size();
+    readRefusal = {ERROR_LOCK_VIOLATION, 1, 0};
+    host.clock += 1800;
+    CHECK(duePass());
+    CHECK(readRefusal.refused == 1);
+    readRefusal = {};
+    CHECK(readFile("Nubilo.ini") == before && noneOfOurs());
+    CHECK(messagesSince(first).empty());
+    duePassesFor(1);
+    CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
+    CHECK(messagesSince(first).size() == 1 && messagesSince(first)[0].rfind(newStar(""), 0) == 0);
+    CHECK(substituteRunPasses(1));  // the reload
+}
+
+// A step held up by the disk while the calendar clock jumps -- forward two days at every pass (a
+// resume, a time sync), then back a month: the step's wait is measured on the monotonic clock, so
+// the jumps say nothing and a real 30 seconds says "not answered" once.
+void checkSlowStepAndClockJumps() {
+    const std::string late = "[Nubilo] ERROR: Weather.ini has not answered for 30 seconds; the cycle waits for it.";
+    const std::size_t first = logMessages().size();
+    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    flushGate = gate;
+    host.clock += 1800;
+    CHECK(substituteRunPasses(1));  // starts the step, which waits at its flush
+    for (int pass = 0; pass < 10; ++pass) {
+        substituteJumpClock(2 * 86400);
+        CHECK(substituteRunPasses(1));
+    }
+    substituteJumpClock(-30 * 86400);
+    host.monotonicMilliseconds += 29000;
+    CHECK(substituteRunPasses(1));
+    CHECK(messagesSince(first).empty());
+    host.monotonicMilliseconds += 1000;
+    CHECK(substituteRunPasses(3));
+    CHECK(messagesSince(first) == std::vector<std::string>{late});
+    SetEvent(gate);
+    CHECK(awaitJobs());
+    CloseHandle(gate);
+    CHECK(substituteRunPasses(2));  // the result taken, then the reload
+    const std::vector<std::string> messages = messagesSince(first);
+    CHECK(messages.size() == 4 && messages[1].rfind(newStar(""), 0) == 0 && noneOfOurs());
+}
+
 HMODULE restartPlugin(const fs::path& plugin) {
     substituteReset(1700000000);
     HMODULE module = LoadLibraryW(plugin.wstring().c_str());
     CHECK(module != nullptr);
     if (module != nullptr) {
         redirectClock(module);
+        redirectMonotonic(module);
         watchJobs(module);
         hookFileCalls(module);
         CHECK(substituteRunPasses(1));
@@ -423,11 +542,13 @@ void checkStartAfterACrash(const fs::path& plugin, const std::string& kept) {
     module = restartPlugin(plugin);
     CloseHandle(holder);
     CHECK(readFile("Nubilo.ini") == kept && !fs::exists("Nubilo.ini.nubilo-old"));
-    CHECK(logMessages() == (std::vector<std::string>{
-                               "[Nubilo] Nubilo.ASI started. Adjusting Weather...",
-                               removedLine("Nubilo.ini.nubilo-old"),
-                               "[Nubilo] ERROR: Could not remove Nubilo.ini.nubilo-tmp left by an earlier run.",
-                               "[Nubilo] single index at 2.", applied("Cloudy")}));
+    messages = logMessages();
+    CHECK(messages.size() == 5 &&
+          std::vector<std::string>(messages.begin(), messages.begin() + 3) ==
+              (std::vector<std::string>{"[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                                        removedLine("Nubilo.ini.nubilo-old"),
+                                        "[Nubilo] ERROR: Could not remove Nubilo.ini.nubilo-tmp left by an earlier run."}) &&
+          messages[3].rfind("[Nubilo] single index at ", 0) == 0);
     if (module != nullptr) FreeLibrary(module);
     module = restartPlugin(plugin);
     CHECK(readFile("Nubilo.ini") == kept && noneOfOurs());
@@ -524,6 +645,104 @@ void checkLinksInterruptedRewrite(const fs::path& plugin, const std::string& kep
                                                                 : "a POSIX link under Wine, kept, no defaults over it");
 }
 
+// Another program opens Nubilo.ini sharing nothing (share 0).
+HANDLE holdExclusively() {
+    HANDLE holder = CreateFileA("Nubilo.ini", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    CHECK(holder != INVALID_HANDLE_VALUE);
+    return holder;
+}
+
+// Another program holds Nubilo.ini sharing nothing over the start, then over the pass that sees
+// a save: the file is in use, not missing -- no "not found", no defaults written, no rewrite with
+// minutes it did not give. It is loaded at the first try after it is let go (one a second), and
+// said only once it has stayed in use 5 seconds.
+void checkExclusiveHolder(const fs::path& plugin) {
+    const std::string inUse = "[Nubilo] ERROR: Weather.ini is in use by another program or cannot be read; trying again.";
+    const std::string rain7 = settingsText(0, 7);
+    writeFile("Nubilo.ini", rain7);
+    HANDLE holder = holdExclusively();
+    HMODULE module = restartPlugin(plugin);
+    const std::string started = "[Nubilo] Nubilo.ASI started. Adjusting Weather...";
+    CHECK(logMessages() == (std::vector<std::string>{started, applied("Clear")}));  // the defaults, in memory
+    duePassesFor(4);
+    CHECK(logMessages().size() == 2);
+    duePassesFor(1);
+    CHECK(logMessages() == (std::vector<std::string>{started, applied("Clear"), inUse}));
+    CloseHandle(holder);
+    duePassesFor(1);
+    CHECK(messagesSince(3) == (std::vector<std::string>{"[Nubilo] single index at 0.", applied("Rain")}));
+    CHECK(readFile("Nubilo.ini") == rain7 && noneOfOurs());
+
+    // The player saves 33 minutes; the holder is there at the pass that sees it and gone before
+    // Rain's 7 minutes are up, which come before the next try.
+    const std::size_t first = logMessages().size();
+    const std::string rain33 = settingsText(0, 33);
+    Sleep(20);
+    writeFile("Nubilo.ini", rain33);
+    holder = holdExclusively();
+    CHECK(substituteRunPasses(1));
+    CloseHandle(holder);
+    substituteJumpClock(7 * 60);
+    CHECK(duePass());
+    CHECK(readFile("Nubilo.ini") == rain33 && noneOfOurs());
+    duePassesFor(1);
+    CHECK(messagesSince(first) == (std::vector<std::string>{"[Nubilo] single index at 0.", applied("Rain")}));
+    host.clock += 33 * 60;
+    CHECK(duePass());
+    CHECK(readFile("Nubilo.ini") == settingsText(1, 33));
+    CHECK(messagesSince(first).size() == 3 && messagesSince(first)[2] == newStar("Thunder"));
+    if (module != nullptr) FreeLibrary(module);
+}
+
+ULONGLONG unbiasedMilliseconds() {
+    ULONGLONG ticks = 0;
+    QueryUnbiasedInterruptTime(&ticks);
+    return ticks / 10000;
+}
+
+// Readers for real, on the system's monotonic clock, passes at about a frame's pace. One that
+// holds the file 50 ms is no news: the star moves at the next try and nothing is said. One that
+// holds it 10 s is said once, not before it has held the file 5 s (measured on the clock the
+// plug-in reads), and the star moves when it lets go.
+void checkReadersInRealTime(const fs::path& plugin) {
+    realMonotonic = true;
+    HMODULE module = restartPlugin(plugin);  // a fresh load: every wait of it is on the system's clock
+    for (const bool brief : {true, false}) {
+        const std::string before = readFile("Nubilo.ini");
+        const std::size_t first = logMessages().size();
+        HANDLE reader = openReader();
+        const ULONGLONG heldFrom = unbiasedMilliseconds();
+        host.clock += 1800;
+        CHECK(duePass());
+        CHECK(readFile("Nubilo.ini") == before);  // the first try met the reader
+        if (brief) {
+            Sleep(50);
+            CloseHandle(std::exchange(reader, nullptr));
+        }
+        ULONGLONG saidAt = 0;
+        for (int pass = 0; pass < 3000 && readFile("Nubilo.ini") == before; ++pass) {  // a minute or so at most
+            Sleep(20);
+            CHECK(duePass());
+            if (reader == nullptr) continue;
+            if (saidAt == 0 && !messagesSince(first).empty()) saidAt = unbiasedMilliseconds();
+            if (saidAt != 0 && unbiasedMilliseconds() - heldFrom >= 10000) CloseHandle(std::exchange(reader, nullptr));
+        }
+        if (reader != nullptr) CloseHandle(reader);
+        CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
+        const std::vector<std::string> messages = messagesSince(first);
+        if (brief) {
+            CHECK(messages.size() == 1 && messages[0].rfind(newStar(""), 0) == 0);
+        } else {
+            CHECK(messages.size() == 2 && messages[0] == couldNotUpdate && messages[1].rfind(newStar(""), 0) == 0);
+            CHECK(saidAt - heldFrom >= 5000);
+            std::printf("a reader held 10 s: said after %llu ms of its hold\n", saidAt - heldFrom);
+        }
+        CHECK(substituteRunPasses(1));  // the reload
+    }
+    realMonotonic = false;
+    if (module != nullptr) FreeLibrary(module);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -550,8 +769,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     CHECK(redirectClock(module) >= 1);
+    CHECK(redirectMonotonic(module) == 1);
     CHECK(watchJobs(module) == 2);
-    CHECK(hookFileCalls(module) == 2);
+    CHECK(hookFileCalls(module) == 3);
 
     // Attach: the script, then the keyboard callback, with the instance handle the loader gave.
     CHECK(host.events.size() == 2);
@@ -626,12 +846,15 @@ int main(int argc, char** argv) {
     CHECK(writeTimeOf("Nubilo.ini") == customTime);
 
     checkBusyFile();
+    checkClockSetBackWhileBusy();
     checkAsideNameTaken();
     checkSaveWithinOneTick();
     checkSymbolicLink();
     checkRefusedMoveIn();
     checkReadOnlyFile();
     checkSaveWhileFlushing();
+    checkContentUnreadableUnderTheHold();
+    checkSlowStepAndClockJumps();
     const std::string custom2 = readFile("Nubilo.ini");
 
     // Keyboard messages and thread attach/detach change nothing.
@@ -662,6 +885,8 @@ int main(int argc, char** argv) {
     checkStartAfterACrash(plugin, custom2);
     checkRefusedRestore(plugin, custom2);
     checkLinksInterruptedRewrite(plugin, custom2);
+    checkExclusiveHolder(plugin);
+    checkReadersInRealTime(plugin);
     CHECK(readFile("Nubilo.ini.old") == playersOld && readFile("Nubilo.ini.tmp") == playersTmp);
 
     fs::current_path(work.parent_path());

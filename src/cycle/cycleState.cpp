@@ -33,6 +33,24 @@ bool isDue(const CycleState& state, std::int64_t now) {
     return now >= dueTime(state) || now < state.lastChangeTime;
 }
 
+bool holdMet(FileHold& hold, std::int64_t retryMilliseconds) {
+    const std::int64_t now = monotonicMilliseconds();
+    if (!hold.on) hold.since = now;
+    hold.on = true;
+    hold.retryAt = now + retryMilliseconds;
+    hold.metAtTime = currentTime();
+    if (now - hold.since < holdQuietMilliseconds || (hold.said && now - hold.saidAt < holdRepeatMilliseconds)) return false;
+    hold.said = true;
+    hold.saidAt = now;
+    return true;
+}
+
+void holdEnded(FileHold& hold) { hold.on = false; }
+
+bool holdWaits(const FileHold& hold, std::int64_t now) {
+    return hold.on && now >= hold.metAtTime && monotonicMilliseconds() < hold.retryAt;
+}
+
 FileIdentity seenSettingsIdentity() { return cycleState.settingsWriteTime; }
 
 bool differsFromSeen(const FileIdentity& file) { return !sameFile(file, cycleState.settingsWriteTime); }

@@ -53,6 +53,20 @@ Recovery recoverFile(const std::string& path, const std::string& name, const std
     return report.outcome;
 }
 
+// A file there but not read: nothing of it is remembered, so the poll loads it at its next try
+// (a second on); said once it has lasted a few seconds. True while the loop keeps its state: only
+// a start, which has none, takes the defaults meanwhile.
+bool keepStateWhileInUse(const SettingsLoad& load) {
+    CycleState& state = cycleState;
+    if (!load.inUse) {
+        holdEnded(state.inUse);
+        return false;
+    }
+    forgetSeenSettings();
+    if (holdMet(state.inUse, inUseRetryMilliseconds)) writeLog(inUseMessage);
+    return !state.workingCatalogue.empty();
+}
+
 }  // namespace
 
 SettingsLoad adoptSettings(UnusableFile unusable) {
@@ -61,6 +75,7 @@ SettingsLoad adoptSettings(UnusableFile unusable) {
     std::vector<std::int32_t> markedIndexes;
     SettingsLoad load;
     IntervalMap intervals = loadSettings(startIndex, markedIndexes, unusable, load);
+    if (keepStateWhileInUse(load)) return load;
     // What the next rewrite may replace: the file this load read, as it was before the read.
     if (load.read.exists) rememberSettingsIdentity(load.read);
     if (load.deferred) return load;
@@ -109,9 +124,11 @@ namespace {
 
 void reload(UnusableFile unusable) {
     CycleState& state = cycleState;
-    if (adoptSettings(unusable).deferred) {
+    const SettingsLoad load = adoptSettings(unusable);
+    if (load.inUse) return;  // the cycle goes on as it stands
+    if (load.deferred) {
         state.settling = true;
-        state.settlingSince = currentTime();
+        state.settlingSince = monotonicMilliseconds();
         return;
     }
     state.lastChangeTime = currentTime();
@@ -133,12 +150,12 @@ void runCyclePass() noexcept {
         FileIdentity file;
         if (queryFileIdentity(settingsPath.c_str(), file)) {
             if (differsFromSeen(file)) {
-                rememberSettingsIdentity(file);
-                reload(UnusableFile::defer);
-            } else if (state.settling &&
-                       // Unsigned: a clock set back since the change makes the file count as
-                       // settled at once, not wait for the clock to catch up.
-                       static_cast<std::uint64_t>(currentTime() - state.settlingSince) >= settleSeconds) {
+                // A file in use is opened again at its retry time, not at every pass.
+                if (!holdWaits(state.inUse, currentTime())) {
+                    rememberSettingsIdentity(file);
+                    reload(UnusableFile::defer);
+                }
+            } else if (state.settling && monotonicMilliseconds() - state.settlingSince >= settleSeconds * 1000) {
                 reload(UnusableFile::replace);  // unchanged long enough: no save is in progress
             }
         }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <system_error>
 
 #include "fileAccess/fileAccessPlatform.h"
@@ -26,6 +27,16 @@ std::uint64_t contentHashOf(std::string_view bytes) {
     return hash == 0 ? 1 : hash;
 }
 
+namespace {
+
+// A folder is no file in use: its reads are refused for good.
+bool isFolder(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+}  // namespace
+
 FileRead readWholeFile(const std::string& path, std::string& content, bool binary) {
     FileRead result;
     content.clear();
@@ -33,7 +44,9 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
     // Always the bytes on disk, so that their hash matches what a check of the file reads.
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        result.notFound = errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG;
+        const int error = errno;
+        result.notFound = error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG;
+        result.inUse = !result.notFound && error != ELOOP && !isFolder(path);
         return result;
     }
     result.opened = true;
@@ -54,6 +67,7 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
     content.resize(used);
     result.readError = std::ferror(file) != 0;
     std::fclose(file);
+    result.inUse = result.readError && !isFolder(path);
     if (result.identity.exists) result.identity.contentHash = contentHashOf(content);
     if (!binary) takeLineEnds(content);
     return result;

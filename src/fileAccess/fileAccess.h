@@ -34,6 +34,10 @@ struct FileRead {
     bool opened = false;
     bool notFound = false;   // the open failed because nothing of that name is there
     bool readError = false;  // the read stopped before the end; what came before is kept
+    // There, but its bytes could not all be had: the open was refused (another program holds
+    // the file -- on Windows a sharing or lock violation -- or access is denied) or the read
+    // stopped early. Not for a missing file, a folder or a loop of links.
+    bool inUse = false;
     FileIdentity identity;   // the opened file, taken before its first byte was read; its content
                              // hash is that of the bytes read
 };

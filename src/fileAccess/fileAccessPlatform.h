@@ -29,9 +29,9 @@ std::string diskBytes(std::string_view content, bool binary);
 
 // Finds the file a replace of `path` puts new content in place of and checks it against the
 // expectation (none: whatever is there). It must be a regular file the user lets us write, and
-// on Windows one we can hold against writers (else busy): so no temporary is made for a file
-// that cannot be replaced. Empty to go on; otherwise the outcome that ends the replace, with
-// nothing made.
+// on Windows one we can hold against writers and, where the expectation has content, read
+// through the hold (else busy): so no temporary is made for a file that cannot be replaced.
+// Empty to go on; otherwise the outcome that ends the replace, with nothing made.
 std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old);
 
 // Creates (or empties a leftover of our own) the temporary beside the old file, for writing

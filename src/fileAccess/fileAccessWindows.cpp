@@ -216,7 +216,7 @@ ReplaceOutcome refusal(DWORD error) {
 
 // The hash of the held file's bytes, read through the handle from its start. Sized from the file
 // plus a page, so the read meets the end without growing; a size of 1 GiB or more is not trusted
-// for one allocation (a page, doubled as the bytes come).
+// for one allocation (a page, doubled as the bytes come). 0 when the read is refused.
 std::uint64_t heldContentHash(HANDLE handle, std::int64_t size) {
     std::string bytes(static_cast<std::size_t>(size > 0 && size < (std::int64_t{1} << 30) ? size : 0) + 4096, '\0');
     LARGE_INTEGER start{};
@@ -354,6 +354,9 @@ std::optional<ReplaceOutcome> holdChecked(const std::wstring& name, const FileId
     std::optional<ReplaceOutcome> refused;
     // A rename must not replace what the user or the system made read-only.
     if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) refused = ReplaceOutcome::failed;
+    // A read refused under the hold (another program locks a range of the file): busy, never
+    // "content unknown", which the check below would let through.
+    else if (expected != nullptr && expected->contentHash != 0 && identity.contentHash == 0) refused = ReplaceOutcome::busy;
     else if (expected != nullptr && !sameFile(identity, *expected)) refused = ReplaceOutcome::changedMeanwhile;
     if (refused) {
         CloseHandle(held);
