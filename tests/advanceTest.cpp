@@ -175,3 +175,16 @@ TEST_F(Holds, WaitOnTheMonotonicClockAndNotAtAllAfterTheClockIsSetBack) {
     holdEnded(hold);
     EXPECT_FALSE(holdWaits(hold, substituteHost.clock));
 }
+
+TEST_F(Holds, AReloadEndsABusyHoldSoTheNextStepWaitsItsOwnFiveSeconds) {
+    // A step met the file busy; before its retry the player saved, and the reload made the step
+    // no longer due. Half an hour later a reader's moment at the next step is a new hold, not
+    // the old one's 30 minutes.
+    startPlugin(1);
+    holdMet(cycleState.busy, 1000);
+    writeFile("Nubilo.ini", "Set Snow Time = 8*\n");
+    substituteRunPasses(1);
+    EXPECT_FALSE(cycleState.busy.on);
+    substituteHost.monotonicMilliseconds += 1800 * 1000;
+    EXPECT_FALSE(holdMet(cycleState.busy, 1000));
+}

@@ -67,6 +67,22 @@ TEST_F(StartRecovery, AnAsideFileFoundAloneIsKeptNeverOverAnEarlierCopy) {
                                                        notFound, "[Nubilo] Applied weather: Clear"}));
 }
 
+TEST_F(StartRecovery, AnAsideFileStaysBesideANameThatHoldsNoFile) {
+    // Nubilo.ini there but no file (a folder here; a share that cannot be asked, elsewhere): the
+    // aside file may be the only copy, and the pair is left for a start that can tell.
+    fs::create_directory("Nubilo.ini");
+    writeFile("Nubilo.ini.nubilo-old", playersText());
+    writeFile("Nubilo.ini.nubilo-tmp", "half a rewrite\n");
+    startPlugin(1);
+    EXPECT_EQ(readFile("Nubilo.ini.nubilo-old"), playersText());
+    EXPECT_EQ(readFile("Nubilo.ini.nubilo-tmp"), "half a rewrite\n");
+    fs::remove("Nubilo.ini");
+    restart();
+    EXPECT_EQ(readFile("Nubilo.ini"), playersText());
+    EXPECT_FALSE(fs::exists("Nubilo.ini.nubilo-old"));
+    EXPECT_FALSE(fs::exists("Nubilo.ini.nubilo-tmp"));
+}
+
 TEST_F(StartRecovery, TheBackupsOwnAsideFileGoesBackBeforeTheSettingsOneIsKept) {
     // Both rewrites cut off, both temporaries gone: the earlier backup back under its name, the
     // settings' aside file beside it -- neither taken for the leftover of a finished rewrite.

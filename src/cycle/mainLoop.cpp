@@ -132,6 +132,8 @@ void reload(UnusableFile unusable) {
         return;
     }
     state.lastChangeTime = currentTime();
+    // A new load starts a new wait: a busy rewrite before it is no hold of the next step's.
+    holdEnded(state.busy);
 }
 
 }  // namespace

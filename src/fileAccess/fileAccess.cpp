@@ -165,6 +165,10 @@ RecoveryReport recoverInterruptedReplace(const std::string& path, const std::str
             report.outcome = keepLoneAside(aside, place, keepAs, report) ? Recovery::kept : Recovery::notKept;
         if (report.outcome == Recovery::failed || report.outcome == Recovery::notKept) return report;
     }
+    // An aside file may be the only copy of the player's file, and the temporary beside it marks
+    // the pair: both go only beside a file that is there, or where no aside file waits (a name
+    // that cannot be looked at, a share's hiccup, is neither).
+    if (!isPlainFile(place.target) && isPlainFile(aside)) return report;
     removeLeftover(temporary, temporaryPath(place.shown), report);
     removeLeftover(aside, report.aside, report);
     return report;

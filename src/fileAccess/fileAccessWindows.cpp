@@ -472,7 +472,9 @@ bool isLinkToNothing(const std::string& path) {
     if (!isNotFound(GetLastError())) return false;
     // Wine shows a POSIX link to nothing as no file at all, yet makes no file in its place (its
     // create is exclusive). The probe deletes itself on close: even a kill leaves nothing. It shares
-    // nothing, so an editor saving in that moment is refused ("in use") rather than deleted with it.
+    // nothing, so a Windows editor saving in that moment is refused ("in use") rather than deleted
+    // with it; a native Linux program, which no share mode binds, could still lose a save made in
+    // those few microseconds, and only where no Nubilo.ini was there to begin with.
     HANDLE probe = CreateFileW(name.c_str(), DELETE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (probe != INVALID_HANDLE_VALUE) {
         CloseHandle(probe);
