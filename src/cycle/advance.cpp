@@ -28,8 +28,15 @@ constexpr const char* couldNotUpdate = "[Nubilo] ERROR: Could not update Weather
 constexpr std::int64_t lateStepSeconds = 30;
 
 // The settings file's whole text: a read that stopped early is no text to judge the star by.
-bool wholeSettingsText(std::string& text) {
+// The file's whole text; false when it could not all be read. A file another program holds
+// makes the whole step busy: tried again shortly, said only once the hold lasts, never taken for
+// a file without a star.
+bool wholeSettingsText(std::string& text, StarStep& step) {
     const FileRead read = readSettingsFile(settingsPath, text);
+    if (read.inUse) {
+        step.attempted = true;
+        step.outcome = ReplaceOutcome::busy;
+    }
     return read.opened && !read.readError;
 }
 
@@ -78,8 +85,6 @@ void reportRewrite(CycleState& state, const StarStep& step) {
 }
 
 void takeStarRoad(CycleState& state, const StarStep& step, std::int64_t now) {
-    // Held by another program: still due, tried again shortly (reportRewrite); nothing moves meanwhile.
-    if (rewriteEnded(step, ReplaceOutcome::busy)) return;
     // The file's star decides the next weather; the reload that follows the rewrite applies it.
     state.currentPosition = step.position;
     state.lastChangeTime = now;
@@ -126,6 +131,8 @@ bool takeStarStep() {
     const std::int64_t now = currentTime();
     for (const std::string& message : step.messages) writeLog(message);
     reportRewrite(state, step);
+    // Held by another program: still due, tried again shortly (reportRewrite); nothing moves meanwhile.
+    if (rewriteEnded(step, ReplaceOutcome::busy)) return true;
     if (step.thrown)
         state.lastChangeTime = now;  // as a refused rewrite: the weather stays until the next due time
     else if (step.star != -1)
@@ -140,6 +147,7 @@ bool takeStarStep() {
 void runStarStep(StarStep& step) noexcept {
     try {
         step.star = findStarIndex(step);
+        if (rewriteEnded(step, ReplaceOutcome::busy)) return;
         if (step.star != -1) {
             step.position = (step.star + 1) % static_cast<std::int32_t>(step.weathers.size());
             updateSettingsStar(step.intervals, step.weathers, step);
@@ -155,8 +163,9 @@ void runStarStep(StarStep& step) noexcept {
 
 std::int32_t findStarIndex(StarStep& step) {
     std::string text;
-    if (!wholeSettingsText(text)) {
-        step.messages.emplace_back("[Nubilo] ERROR: Could not open Weather.ini to find star index.");
+    if (!wholeSettingsText(text, step)) {
+        if (!rewriteEnded(step, ReplaceOutcome::busy))
+            step.messages.emplace_back("[Nubilo] ERROR: Could not open Weather.ini to find star index.");
         return -1;
     }
     return findStarIndexInText(text);
@@ -164,8 +173,9 @@ std::int32_t findStarIndex(StarStep& step) {
 
 bool validateSettings(StarStep& step) {
     std::string text;
-    if (!wholeSettingsText(text)) {
-        step.messages.emplace_back("[Nubilo] ERROR: Could not open Weather.ini for validation.");
+    if (!wholeSettingsText(text, step)) {
+        if (!rewriteEnded(step, ReplaceOutcome::busy))
+            step.messages.emplace_back("[Nubilo] ERROR: Could not open Weather.ini for validation.");
         return false;
     }
     return starIsMovable(countStars(text));
