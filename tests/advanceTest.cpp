@@ -114,3 +114,12 @@ TEST_F(Advance, CustomCycleWrapsFromItsLastEntryWithoutWriting) {
     EXPECT_EQ(writeTimeOf("Nubilo.ini"), before);
     EXPECT_FALSE(fs::exists("Nubilo.ini.nubilo-tmp"));
 }
+
+// A busy file is asked again after 1, 2, 4 ... seconds, never more than a minute apart, however
+// long it stays busy.
+TEST(RetryDelay, DoublesFromOneSecondUpToAMinute) {
+    std::vector<std::int64_t> delays;
+    for (std::int32_t tries = 1; tries <= 9; ++tries) delays.push_back(retryDelaySeconds(tries));
+    EXPECT_EQ(delays, (std::vector<std::int64_t>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
+    EXPECT_EQ(retryDelaySeconds(1000000), 60);
+}

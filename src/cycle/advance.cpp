@@ -74,10 +74,12 @@ void reportRewrite(CycleState& state, const StarStep& step, std::int64_t now) {
 
 void takeStarRoad(CycleState& state, const StarStep& step, std::int64_t now) {
     if (rewriteEnded(step, ReplaceOutcome::busy)) {
-        // Held by another program: still due, tried again shortly; nothing moves meanwhile.
-        state.rewriteRetryTime = now + busyRetrySeconds;
+        // Held by another program: still due, tried again after a pause that grows while it stays
+        // held; nothing moves meanwhile.
+        state.rewriteRetryTime = now + retryDelaySeconds(++state.busyTries);
         return;
     }
+    state.busyTries = 0;
     // The file's star decides the next weather; the reload that follows the rewrite applies it.
     state.currentPosition = step.position;
     state.lastChangeTime = now;

@@ -33,6 +33,13 @@ bool isDue(const CycleState& state, std::int64_t now) {
     return now >= dueTime(state) || now < state.lastChangeTime;
 }
 
+std::int64_t retryDelaySeconds(std::int32_t busyTries) {
+    constexpr std::int64_t longest = 60;
+    std::int64_t delay = 1;
+    for (std::int32_t tries = 1; tries < busyTries && delay < longest; ++tries) delay *= 2;
+    return delay < longest ? delay : longest;
+}
+
 FileIdentity seenSettingsIdentity() { return cycleState.settingsWriteTime; }
 
 bool differsFromSeen(const FileIdentity& file) { return !sameFile(file, cycleState.settingsWriteTime); }

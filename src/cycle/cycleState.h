@@ -22,8 +22,10 @@ struct CycleState {
     bool settling = false;
     std::int64_t settlingSince = 0;      // clock reading when the file last changed while settling
     // While another program holds the file so that the star's rewrite cannot be made safely, the
-    // step waits and tries again from this clock reading on.
+    // step waits and tries again from this clock reading on; busyTries: the tries in a row that
+    // found it busy.
     std::int64_t rewriteRetryTime = 0;
+    std::int32_t busyTries = 0;
     // The last due step found the file busy; its refusal was last logged at busyLoggedAt.
     bool busy = false;
     std::int64_t busyLoggedAt = 0;
@@ -37,8 +39,10 @@ struct CycleState {
 // Seconds an unusable file must stay unchanged before it is backed up and replaced.
 constexpr std::int64_t settleSeconds = 2;
 
-// Seconds between two tries of a star rewrite that found the file busy.
-constexpr std::int64_t busyRetrySeconds = 1;
+// Seconds before the next try of a star rewrite that found the file busy `busyTries` times in a
+// row: 1, 2, 4 ... doubling up to a minute. A scanner's moment is waited out at once; a program
+// that keeps the file for long is not asked every second.
+std::int64_t retryDelaySeconds(std::int32_t busyTries);
 
 extern CycleState cycleState;
 
