@@ -466,8 +466,8 @@ DWORD WINAPI letGoOfTheTemporary(void*) {
 }
 
 void checkScannerOnTheTemporary() {
-    Sleep(20);
-    writeFile("Nubilo.ini", settingsText(0));  // 30 minutes for every weather from here on
+    // 30 minutes for every weather from here on; a size no canonical text has, so the poll sees it.
+    writeFile("Nubilo.ini", settingsText(0) + "; every weather 30 minutes\r\n");
     CHECK(substituteRunPasses(1));
     for (const bool denies : {false, true}) {
         scanner.opens = !denies;
