@@ -5,7 +5,9 @@
 // a rewrite finishes, with a reader holding the file without sharing deletion (nothing may be
 // written then), and with a scanner at the temporary (the child's own hooks: each new temporary
 // opened sharing deletion for 150 ms, opened without sharing it, and its first move-in refused
-// with "access denied", so the step is busy once and tried again on the kept temporary). Random
+// with "access denied", so the step is busy once and tried again on the kept temporary), and
+// free again on the road the plug-in takes on Windows (Wine hidden from it: the temporary renamed
+// in by its handle, where under Wine it is linked in). Random
 // kills: the parent kills the child after a random pause, one round in four with that reader and
 // one in four with the scanner.
 // After each kill Nubilo.ini is the player's bytes or a canonical text, or absent with the plug-in's
@@ -26,6 +28,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -137,6 +140,16 @@ std::atomic<HANDLE> scannerLook{nullptr};
 std::atomic<ULONGLONG> scannerLetsGoAt{0};
 std::atomic<DWORD> refusingThread{0};
 
+// The plug-in asked whether it runs under Wine is told no: it takes the Windows road.
+bool hidingWine = false;
+FARPROC(WINAPI* realGetProcAddress)(HMODULE, LPCSTR) = nullptr;
+
+FARPROC WINAPI answeredProcAddress(HMODULE module, LPCSTR name) {
+    if (hidingWine && reinterpret_cast<std::uintptr_t>(name) > 0xFFFF && std::string(name) == "wine_get_version")
+        return nullptr;
+    return realGetProcAddress(module, name);
+}
+
 void afterFileCall(const char* name) {
     if (!counting.load()) return;
     const long call = ++fileCalls;
@@ -229,6 +242,7 @@ std::vector<Hook> fileHooks() {
              reinterpret_cast<void**>(&realSetInformation)},
             {"CreateFileW", reinterpret_cast<void*>(&scannedCreate), reinterpret_cast<void**>(&realCreateFileW)},
             {"CreateHardLinkW", reinterpret_cast<void*>(&scannedLink), reinterpret_cast<void**>(&realCreateHardLinkW)},
+            {"GetProcAddress", reinterpret_cast<void*>(&answeredProcAddress), reinterpret_cast<void**>(&realGetProcAddress)},
             {"FreeLibraryAndExitThread", reinterpret_cast<void*>(&jobThreadEnds),
              reinterpret_cast<void**>(&realFreeAndExit)}};
 }
@@ -261,8 +275,9 @@ int finishStepChild() {
 
 // The game: the plug-in loaded over the player's file, then passes two days apart: every pass
 // after a reload is due.
-int runChild(const fs::path& plugin, long killAt, bool scanner) {
+int runChild(const fs::path& plugin, long killAt, bool scanner, bool windowsRoad) {
     scanning = scanner;
+    hidingWine = windowsRoad;
     if (scanner) CloseHandle(CreateThread(nullptr, 0, scannerLetsGo, nullptr, 0, nullptr));
     substituteReset(1700000000);
     host.recordNatives = false;
@@ -324,7 +339,7 @@ struct ChildEnd {
 };
 
 // One child, start to end; pauseMillis >= 0 kills it that long after its start, as a random kill.
-ChildEnd runChildRound(const Setup& setup, long killAt, long pauseMillis, bool scanner) {
+ChildEnd runChildRound(const Setup& setup, long killAt, long pauseMillis, bool scanner, bool windowsRoad) {
     ChildEnd end;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
@@ -332,7 +347,7 @@ ChildEnd runChildRound(const Setup& setup, long killAt, long pauseMillis, bool s
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     std::string command = "\"";
     command.append(setup.self.string()).append("\" child \"").append(setup.plugin.string()).append("\" ");
-    command.append(std::to_string(killAt)).append(scanner ? " 1" : " 0");
+    command.append(std::to_string(killAt)).append(scanner ? " 1" : " 0").append(windowsRoad ? " 1" : " 0");
     PROCESS_INFORMATION child{};
     const bool created = createChild(command, writeEnd, child);
     CloseHandle(writeEnd);
@@ -357,7 +372,8 @@ ChildEnd runChildRound(const Setup& setup, long killAt, long pauseMillis, bool s
 struct Round {
     std::string name;
     bool held = false;  // a reader holds Nubilo.ini without sharing deletion: nothing may be written
-    bool scanner = false;  // the child's scanner at each new temporary
+    bool scanner = false;      // the child's scanner at each new temporary
+    bool windowsRoad = false;  // the plug-in told it does not run under Wine
     std::set<std::string> touched;
 };
 
@@ -444,7 +460,7 @@ ChildEnd runRound(const Setup& setup, Round& round, long killAt, long pauseMilli
     const HANDLE reader = round.held ? CreateFileA(settingsName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
                                      : INVALID_HANDLE_VALUE;
-    const ChildEnd end = runChildRound(setup, killAt, pauseMillis, round.scanner);
+    const ChildEnd end = runChildRound(setup, killAt, pauseMillis, round.scanner, round.windowsRoad);
     if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
     const DWORD expected = killAt == 0 ? randomKillCode : end.status == 0 ? 0 : stepKillCode;
     if (!end.started || end.status != expected) {
@@ -464,6 +480,7 @@ struct Sweep {
     const char* name;
     bool held;     // a reader holds the file: no step may write it
     bool scanner;  // a scanner at each new temporary: the step is busy once, then written
+    bool windowsRoad;
 };
 
 // Kills after each file call of a rewrite in turn, K = 1, 2, ..., until a child finishes unkilled.
@@ -471,7 +488,8 @@ void stepKills(const Setup& setup, const Sweep& sweep, Tally& tally) {
     const Tally before = tally;
     ChildEnd end;
     for (long k = 1; k <= maxSteps && end.report.empty(); ++k) {
-        Round round{std::string(sweep.name) + ", kill at call " + std::to_string(k), sweep.held, sweep.scanner, {}};
+        Round round{std::string(sweep.name) + ", kill at call " + std::to_string(k), sweep.held, sweep.scanner,
+                    sweep.windowsRoad, {}};
         end = runRound(setup, round, k, -1, tally);
         if (!end.started || (end.status != 0 && end.status != stepKillCode)) break;
     }
@@ -498,7 +516,7 @@ void randomKills(const Setup& setup, long seconds, Tally& tally) {
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
     while (GetTickCount64() < end) {
         const unsigned kind = random() % 4;
-        Round round{"random kill " + std::to_string(tally.random + 1), kind == 0, kind == 1, {}};
+        Round round{"random kill " + std::to_string(tally.random + 1), kind == 0, kind == 1, false, {}};
         runRound(setup, round, 0, static_cast<long>(random() % 40), tally);  // a few dozen passes
     }
 }
@@ -506,7 +524,8 @@ void randomKills(const Setup& setup, long seconds, Tally& tally) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::string(argv[1]) == "child") return runChild(argv[2], std::atol(argv[3]), std::string(argv[4]) == "1");
+    if (argc == 6 && std::string(argv[1]) == "child")
+        return runChild(argv[2], std::atol(argv[3]), std::string(argv[4]) == "1", std::string(argv[5]) == "1");
     if (argc != 2) {
         std::printf("usage: nubiloWinCrash PATH\\TO\\Nubilo.asi\n");
         return 2;
@@ -523,8 +542,9 @@ int main(int argc, char** argv) {
                 seconds, setup.noRestore ? "; the next start cannot restore (control)" : "");
     const ULONGLONG start = GetTickCount64();
     Tally tally;
-    for (const Sweep& sweep : {Sweep{"the replace", false, false}, Sweep{"held by a reader", true, false},
-                               Sweep{"a scanner at the temporary", false, true}})
+    for (const Sweep& sweep : {Sweep{"the replace", false, false, false}, Sweep{"held by a reader", true, false, false},
+                               Sweep{"a scanner at the temporary", false, true, false},
+                               Sweep{"the replace on the Windows road", false, false, true}})
         stepKills(setup, sweep, tally);
     std::fflush(stdout);
     randomKills(setup, seconds, tally);
