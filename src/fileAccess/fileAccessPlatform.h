@@ -44,9 +44,9 @@ bool reuseTemporary(OldFile& old, const std::string& bytes, FileIdentity& made);
 
 // Creates the temporary beside the old file, for writing bytes (a leftover of our own there is
 // emptied; on Windows deleted first, so the temporary is always a new file); null when it cannot
-// be made, with the reason in old.temporaryRefusal. On Windows it is
-// held, with delete access and sharing reading only, until putInPlace or abandonReplace ends the
-// replace: another program can open it only sharing deletion, and so cannot stop its move-in.
+// be made, with the reason in old.temporaryRefusal. On Windows it is held, with delete access and
+// sharing reading only, until putInPlace or abandonReplace ends the replace: another program can
+// open it only sharing deletion, and so cannot stop its move-in.
 std::FILE* openTemporary(OldFile& old);
 
 // Gives the freshly opened temporary the old file's permissions, where the platform has them.
