@@ -188,3 +188,18 @@ TEST_F(Holds, AReloadEndsABusyHoldSoTheNextStepWaitsItsOwnFiveSeconds) {
     substituteHost.monotonicMilliseconds += 1800 * 1000;
     EXPECT_FALSE(holdMet(cycleState.busy, 1000));
 }
+
+// A busy file is asked again after 1, 2, 4 ... seconds, never more than a minute apart, however
+// long it stays busy.
+TEST(RetryDelay, DoublesFromOneSecondUpToAMinute) {
+    std::vector<std::int64_t> delays;
+    for (std::int32_t tries = 1; tries <= 9; ++tries) delays.push_back(retryDelaySeconds(tries));
+    EXPECT_EQ(delays, (std::vector<std::int64_t>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
+    EXPECT_EQ(retryDelaySeconds(1000000), 60);
+    // A hold's own pauses follow it, and start again at a second once it has ended.
+    FileHold hold;
+    for (int tries = 0; tries < 3; ++tries) holdMet(hold, busyRetryMilliseconds(hold));
+    EXPECT_EQ(busyRetryMilliseconds(hold), 8000);
+    holdEnded(hold);
+    EXPECT_EQ(busyRetryMilliseconds(hold), 1000);
+}

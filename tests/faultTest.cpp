@@ -81,7 +81,7 @@ TEST_F(Faults, AFileUnreadableWhenTheStepIsDueIsBusyAndTheStepIsTriedAgain) {
     asUnprivileged([] {
         // Held at the due step's reads (a sync client, a scanner): not a file without a star --
         // no "Could not open", no "default is used", the weather not applied again -- but busy:
-        // tried again a second later, quietly, and the star moves once the file can be read.
+        // tried again 1, then 2 seconds later, quietly, and the star moves once the file can be read.
         writeFile("Nubilo.ini", canonicalText(std::vector<int>(10, 1), 4));
         startPlugin(1);
         const std::size_t first = logMessages().size();
@@ -90,7 +90,7 @@ TEST_F(Faults, AFileUnreadableWhenTheStepIsDueIsBusyAndTheStepIsTriedAgain) {
         runFor(1, 1);
         EXPECT_EQ(logMessages().size(), first);
         fs::permissions("Nubilo.ini", fs::perms::owner_read | fs::perms::owner_write);
-        runFor(1, 2);
+        runFor(2, 2);  // the second busy try asked for a pause of 2 s
         const std::vector<std::string> messages = logMessages();
         ASSERT_GT(messages.size(), first);
         EXPECT_EQ(messages[first], "[Nubilo] Weather.ini updated. New star: Clear");

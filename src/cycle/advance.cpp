@@ -66,10 +66,11 @@ bool rewriteEnded(const StarStep& step, ReplaceOutcome outcome) { return step.at
 
 // The rewrite's own line, if one was tried: the new star, or the refusal -- a busy file's only
 // once it has stayed busy a few seconds (a reader's moment is no news), then at most once a
-// minute while it stays busy. A busy file is tried again shortly.
+// minute while it stays busy. A busy file is tried again after a pause that grows while it stays
+// busy.
 void reportRewrite(CycleState& state, const StarStep& step) {
     if (rewriteEnded(step, ReplaceOutcome::busy)) {
-        if (holdMet(state.busy, busyRetrySeconds * 1000)) writeLog(couldNotUpdate);
+        if (holdMet(state.busy, busyRetryMilliseconds(state.busy))) writeLog(couldNotUpdate);
     } else {
         holdEnded(state.busy);
         if (step.thrown || rewriteEnded(step, ReplaceOutcome::failed))

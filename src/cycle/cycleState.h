@@ -12,6 +12,7 @@
 // unless named otherwise.
 struct FileHold {
     bool on = false;                  // the last try met it
+    std::int32_t tries = 0;           // tries in a row that met it
     std::int64_t since = 0;           // when this hold was first met
     std::int64_t retryAt = 0;         // when the file is tried again
     std::int64_t metAtTime = 0;       // calendar seconds at the last try: a clock set back since
@@ -51,8 +52,13 @@ struct CycleState {
 // Seconds an unusable file must stay unchanged before it is backed up and replaced.
 constexpr std::int64_t settleSeconds = 2;
 
-// Seconds between two tries of a star rewrite that found the file busy.
-constexpr std::int64_t busyRetrySeconds = 1;
+// Seconds before the next try of a star rewrite that found the file busy `busyTries` times in a
+// row: 1, 2, 4 ... doubling up to a minute. A scanner's moment is waited out at once; a program
+// that keeps the file for long is not asked every second.
+std::int64_t retryDelaySeconds(std::int32_t busyTries);
+
+// The pause before the next try should this one meet the hold too, in milliseconds.
+std::int64_t busyRetryMilliseconds(const FileHold& hold);
 
 // Milliseconds between two loads of a file that was in use: a pending load opens the file no
 // more often than this, whatever the frame rate.

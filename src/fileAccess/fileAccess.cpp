@@ -100,22 +100,17 @@ std::string keptPath(const std::string& file, int number) {
 
 namespace {
 
-// The old file found (and on Windows held) first, then a temporary beside it written and flushed,
-// then put in place by the platform's own checked replace.
-ReplaceOutcome replace(const std::string& path, std::string_view content, bool binary, const FileIdentity* expected,
-                       FileIdentity* written) {
-    OldFile old;
-    if (const std::optional<ReplaceOutcome> refused = takeOldFile(path, expected, old)) return *refused;
+// Writes the bytes to a new temporary and flushes them; empty to go on, with `made` its identity.
+std::optional<ReplaceOutcome> writeTemporary(OldFile& old, const std::string& bytes, FileIdentity& made) {
     std::FILE* file = openTemporary(old);
     if (file == nullptr) {
         abandonReplace(old);
         return old.temporaryRefusal;
     }
     takePermissions(file, old);
-    const std::string bytes = diskBytes(content, binary);
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
     ok = stampAndFlush(file, old) && ok;
-    FileIdentity made = identityOfOpenFile(file);
+    made = identityOfOpenFile(file);
     made.contentHash = contentHashOf(bytes);
     ok = std::fclose(file) == 0 && ok;
     if (!ok) {
@@ -123,6 +118,19 @@ ReplaceOutcome replace(const std::string& path, std::string_view content, bool b
         abandonReplace(old);
         return ReplaceOutcome::failed;
     }
+    return std::nullopt;
+}
+
+// The old file found (and on Windows held) first, then a temporary beside it written and flushed
+// (or the one a busy try left, taken up), then put in place by the platform's own checked replace.
+ReplaceOutcome replace(const std::string& path, std::string_view content, bool binary, const FileIdentity* expected,
+                       FileIdentity* written) {
+    OldFile old;
+    if (const std::optional<ReplaceOutcome> refused = takeOldFile(path, expected, old)) return *refused;
+    const std::string bytes = diskBytes(content, binary);
+    FileIdentity made;
+    if (!reuseTemporary(old, bytes, made))
+        if (const std::optional<ReplaceOutcome> unwritten = writeTemporary(old, bytes, made)) return *unwritten;
     return putInPlace(old, expected, made, written);
 }
 

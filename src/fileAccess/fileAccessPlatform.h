@@ -16,8 +16,11 @@ struct OldFile {
     std::string target;      // the real file, links followed: the temporary goes beside it
                              // (Windows: a full path, UTF-8)
     FileIdentity identity;   // absent when nothing is there
-    std::uint32_t mode = 0;  // POSIX permission and type bits, kept for the new file; 0 on Windows
+    std::uint32_t mode = 0;  // kept for the new file: POSIX permission and type bits; Windows: the
+                             // hidden and system attributes
     bool temporaryMade = false;
+    void* heldTemporary = nullptr;  // Windows: the temporary's handle, held with delete access from
+                                    // its creation to its move-in
     ReplaceOutcome temporaryRefusal = ReplaceOutcome::failed;  // why no temporary could be made
 };
 
@@ -34,8 +37,17 @@ std::string diskBytes(std::string_view content, bool binary);
 // Empty to go on; otherwise the outcome that ends the replace, with nothing made.
 std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old);
 
-// Creates (or empties a leftover of our own) the temporary beside the old file, for writing
-// bytes; null when it cannot be made, with the reason in old.temporaryRefusal.
+// Takes up the temporary an earlier replace of the same old file left written with these very
+// bytes, after checking that it is still that file with that content (Windows keeps one across
+// the tries of a busy replace, so a scanner that looks at every new file has nothing new to look
+// at); `made` receives its identity. False: none to take up, write one.
+bool reuseTemporary(OldFile& old, const std::string& bytes, FileIdentity& made);
+
+// Creates the temporary beside the old file, for writing bytes (a leftover of our own there is
+// emptied; on Windows deleted first, so the temporary is always a new file); null when it cannot
+// be made, with the reason in old.temporaryRefusal. On Windows it is held, with delete access and
+// sharing reading only, until putInPlace or abandonReplace ends the replace: another program can
+// open it only sharing deletion, and so cannot stop its move-in.
 std::FILE* openTemporary(OldFile& old);
 
 // Gives the freshly opened temporary the old file's permissions, where the platform has them.
@@ -48,7 +60,9 @@ bool stampAndFlush(std::FILE* temporary, const OldFile& old);
 // Puts the flushed temporary (identity `made`) in place of the old file, but only while it is
 // still `expected` (no expectation: whatever it is), so that no save made after the check is
 // written over (Windows: the old file held again and checked, content included, from then to the
-// replace). Ends the replace: the temporary is removed unless it is what the file's name now names.
+// replace, and looked at again after each move, for programs no share mode binds). Ends the
+// replace: the temporary is removed unless it is what the file's name now names, or (Windows) kept
+// for the next try of a busy replace, or left to mark a gap that the next start puts right.
 ReplaceOutcome putInPlace(OldFile& old, const FileIdentity* expected, const FileIdentity& made, FileIdentity* written);
 
 // Ends a replace that stops before putInPlace: the temporary removed.

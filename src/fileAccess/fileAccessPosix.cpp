@@ -127,6 +127,9 @@ std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIde
     return std::nullopt;
 }
 
+// Nothing to wait for here: no replace is ever busy, so no temporary outlives one.
+bool reuseTemporary(OldFile&, const std::string&, FileIdentity&) { return false; }
+
 std::FILE* openTemporary(OldFile& old) {
     std::FILE* file = std::fopen(temporaryPath(old.target).c_str(), "wb");
     old.temporaryMade = file != nullptr;
