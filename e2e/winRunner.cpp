@@ -255,6 +255,15 @@ void checkAsideNameTaken() {
     host.clock += 1800;  // the weather that waited now moves on
     CHECK(duePass());
     CHECK(substituteRunPasses(1));
+    // A file still there under the aside name (a way back refused may leave the player's there) is
+    // never cleared away: it is kept beside under a name of ours, and the rewrite goes on.
+    writeFile("Nubilo.ini.nubilo-old", playersOld);
+    const std::string before = readFile("Nubilo.ini");
+    host.clock += 1800;
+    CHECK(duePass());
+    CHECK(readFile("Nubilo.ini") != before && readFile("Nubilo.ini.nubilo-kept") == playersOld && noneOfOurs());
+    CHECK(substituteRunPasses(1));
+    fs::remove("Nubilo.ini.nubilo-kept");
 }
 
 // A save of the same size within one tick of a coarse clock (FAT32 keeps 2-second steps) shows
