@@ -284,6 +284,7 @@ int runChild(const fs::path& plugin, long killAt, bool scanner, bool windowsRoad
     HMODULE module = LoadLibraryW(plugin.wstring().c_str());
     if (module == nullptr) return 4;
     redirectClock(module);
+    redirectMonotonic(module);  // two days a pass on both clocks: a busy step's pause is over by the next
     afterCountedCall = afterFileCall;
     patchImports(module, fileHooks());
     killAtCall = killAt;
