@@ -10,7 +10,7 @@
 //   restore), a read-only file, a save while the temporary is flushed, a flush that hangs while
 //   the clock jumps; the start after a crash: the pair put back, an aside file alone kept, a held
 //   leftover, a link's interrupted rewrite
-//   [others] a scanner at each new temporary, a deleted aside file that keeps its name, the
+//   [others] a scanner at each new temporary, a deleted aside or temporary that keeps its name, the
 //   hidden and system attributes
 //   in use: a holder sharing nothing over the start and over a reload; readers for real time
 //   main: start-up, the cycle, reloads, unusable files, then the edge checks
@@ -356,7 +356,8 @@ struct Scanner {
     std::atomic<int> asides{0}, temporariesMade{0}, scans{0}, refusedOpens{0};
 };
 Scanner scanner;
-bool asidePending = false;  // the aside name answers "access denied", as a deleted file's does
+// The name answers "access denied", as a deleted file's does while another program has it open.
+bool asidePending = false, temporaryPending = false;
 
 BOOL(WINAPI* realMoveFileExW)(LPCWSTR, LPCWSTR, DWORD) = nullptr;
 BOOL(WINAPI* realFlushFileBuffers)(HANDLE) = nullptr;
@@ -402,6 +403,10 @@ BOOL WINAPI refusableLink(LPCWSTR name, LPCWSTR existing, LPSECURITY_ATTRIBUTES 
 // Each new temporary the plug-in makes is what a scanner looks at.
 HANDLE WINAPI watchedCreate(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                             DWORD flags, HANDLE templateFile) {
+    if (temporaryPending && disposition == CREATE_NEW && endsWith(name, L".nubilo-tmp")) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
     HANDLE file = realCreateFileW(name, access, share, security, disposition, flags, templateFile);
     if (file == INVALID_HANDLE_VALUE || !endsWith(name, L".nubilo-tmp") || (disposition != CREATE_ALWAYS && disposition != CREATE_NEW))
         return file;
@@ -417,7 +422,8 @@ HANDLE WINAPI watchedCreate(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_
 }
 
 DWORD WINAPI answeredAttributes(LPCWSTR name) {
-    if (!asidePending || !endsWith(name, L".nubilo-old")) return realGetFileAttributesW(name);
+    const bool pending = (asidePending && endsWith(name, L".nubilo-old")) || (temporaryPending && endsWith(name, L".nubilo-tmp"));
+    if (!pending) return realGetFileAttributesW(name);
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_FILE_ATTRIBUTES;
 }
@@ -596,6 +602,22 @@ void checkPendingAsideName() {
     CHECK(readFile("Nubilo.ini") == before);
     CloseHandle(reader);
     CHECK(!fs::exists("Nubilo.ini.nubilo-old"));
+    host.clock += 1;
+    CHECK(duePass());
+    CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
+    CHECK(substituteRunPasses(1));
+}
+
+// [others] The temporary's name alike, pinned by a deleted leftover: the step is busy, so nothing
+// is said at once, and the star is written a second later, once the name is free.
+void checkPendingTemporaryName() {
+    const std::string before = readFile("Nubilo.ini");
+    const std::size_t first = logMessages().size();
+    temporaryPending = true;
+    host.clock += 1800;
+    CHECK(duePass());
+    temporaryPending = false;
+    CHECK(readFile("Nubilo.ini") == before && messagesSince(first).empty());
     host.clock += 1;
     CHECK(duePass());
     CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
@@ -1068,6 +1090,7 @@ int main(int argc, char** argv) {
     checkSlowStepAndClockJumps();
     checkScannerOnTheTemporary();
     checkPendingAsideName();
+    checkPendingTemporaryName();
     checkHiddenAndSystem();
     const std::string custom2 = readFile("Nubilo.ini");
 

@@ -330,6 +330,12 @@ struct KeptTemporary {
 };
 std::optional<KeptTemporary> keptTemporary;
 
+// A deleted file another program still has open keeps its name, and Windows answers "access
+// denied" for it, where a folder we may not write in answers "not found" for a free name.
+bool namePinnedByDeletedFile(const std::wstring& name) {
+    return GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 // Always a new file, never one written into: a name of ours already taken (a leftover, or under
 // Wine the temporary's name still linked to Nubilo.ini until another program lets go of it) is
 // deleted first. Deleted, yet kept by another program's open handle, it is busy.
@@ -340,6 +346,10 @@ HANDLE createTemporary(const std::wstring& name, DWORD attributes) {
     };
     HANDLE handle = create();
     const DWORD error = GetLastError();
+    if (handle == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED && namePinnedByDeletedFile(name)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
     if (handle != INVALID_HANDLE_VALUE || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)) return handle;
     if (!isRegularFile(name)) {
         SetLastError(error);  // a folder, say: not ours to clear
