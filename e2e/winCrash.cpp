@@ -2,9 +2,14 @@
 // program starts itself again as "child", which loads the plug-in and runs passes two days apart,
 // so the star is rewritten every other pass on the plug-in's thread. Step kills: the child ends
 // itself as the K-th file call the plug-in makes from the due pass on returns, K = 1, 2, ... until
-// a rewrite finishes, and with a reader holding the file without sharing deletion (nothing may be
-// written then). Random
-// kills: the parent kills the child after a random pause, one round in four with that reader.
+// a rewrite finishes, with a reader holding the file without sharing deletion (nothing may be
+// written then), and with a scanner at the temporary (the child's own hooks: each new temporary
+// opened sharing deletion for 150 ms, opened without sharing it, and its first move-in refused
+// with "access denied", so the step is busy once and tried again on the kept temporary), and
+// free again on the road the plug-in takes on Windows (Wine hidden from it: the temporary renamed
+// in by its handle, where under Wine it is linked in). Random
+// kills: the parent kills the child after a random pause, one round in four with that reader and
+// one in four with the scanner.
 // After each kill Nubilo.ini is the player's bytes or a canonical text, or absent with the plug-in's
 // aside file whole, and the player's own files are untouched; at the next start (the plug-in loaded
 // here) it holds the player's minutes and nothing is left over. NUBILO_WIN_CRASH_SECONDS: the random
@@ -23,6 +28,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -126,6 +132,24 @@ std::atomic<long> fileCalls{0};
 long killAtCall = 0;               // 0: never (random kills)
 const char* callNames[256];
 
+// The scanner: each new temporary looked at for 150 ms through a handle that shares deletion (let
+// go by a thread; a kill ends it with the game), an open without sharing deletion tried, and the
+// moves in of the try that made it refused.
+bool scanning = false;
+std::atomic<HANDLE> scannerLook{nullptr};
+std::atomic<ULONGLONG> scannerLetsGoAt{0};
+std::atomic<DWORD> refusingThread{0};
+
+// The plug-in asked whether it runs under Wine is told no: it takes the Windows road.
+bool hidingWine = false;
+FARPROC(WINAPI* realGetProcAddress)(HMODULE, LPCSTR) = nullptr;
+
+FARPROC WINAPI answeredProcAddress(HMODULE module, LPCSTR name) {
+    if (hidingWine && reinterpret_cast<std::uintptr_t>(name) > 0xFFFF && std::string(name) == "wine_get_version")
+        return nullptr;
+    return realGetProcAddress(module, name);
+}
+
 void afterFileCall(const char* name) {
     if (!counting.load()) return;
     const long call = ++fileCalls;
@@ -134,10 +158,61 @@ void afterFileCall(const char* name) {
 }
 
 BOOL(WINAPI* realSetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) = nullptr;
+HANDLE(WINAPI* realCreateFileW)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = nullptr;
+BOOL(WINAPI* realCreateHardLinkW)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES) = nullptr;
+
+bool endsWith(const std::wstring& text, const std::wstring& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+HANDLE WINAPI scannedCreate(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                            DWORD flags, HANDLE templateFile) {
+    HANDLE file = realCreateFileW(name, access, share, security, disposition, flags, templateFile);
+    if (scanning && file != INVALID_HANDLE_VALUE && endsWith(name, L".nubilo-tmp") &&
+        (disposition == CREATE_ALWAYS || disposition == CREATE_NEW)) {
+        const DWORD lookShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+        HANDLE rude = realCreateFileW(name, GENERIC_READ, lookShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (rude != INVALID_HANDLE_VALUE) CloseHandle(rude);  // held by the plug-in with delete access: refused
+        HANDLE look = realCreateFileW(name, GENERIC_READ, lookShare | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        scannerLetsGoAt = GetTickCount64() + 150;
+        if (look != INVALID_HANDLE_VALUE) CloseHandle(scannerLook.exchange(look));
+        refusingThread = GetCurrentThreadId();
+    }
+    afterFileCall("CreateFileW");
+    return file;
+}
+
+DWORD WINAPI scannerLetsGo(void*) {
+    for (;;) {
+        Sleep(5);
+        if (scannerLook.load() != nullptr && GetTickCount64() >= scannerLetsGoAt) CloseHandle(scannerLook.exchange(nullptr));
+    }
+}
+
+// The scanner refuses the moves in (a rename of the temporary's handle, or under Wine a link of it)
+// of the try that made the temporary.
+bool refusedByScanner() { return scanning && refusingThread == GetCurrentThreadId(); }
+
+BOOL WINAPI scannedLink(LPCWSTR name, LPCWSTR existing, LPSECURITY_ATTRIBUTES security) {
+    const bool refused = refusedByScanner() && endsWith(existing, L".nubilo-tmp");
+    const BOOL ok = refused ? FALSE : realCreateHardLinkW(name, existing, security);
+    if (refused) SetLastError(ERROR_ACCESS_DENIED);
+    afterFileCall("CreateHardLinkW");
+    return ok;
+}
+
+bool isMoveIn(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind) {
+    wchar_t path[MAX_PATH] = {};
+    return kind == FileRenameInfo && GetFinalPathNameByHandleW(file, path, MAX_PATH, 0) < MAX_PATH &&
+           endsWith(path, L".nubilo-tmp");
+}
 
 // Named by what it does: the rename aside, the delete (classic, or POSIX where there is).
 BOOL WINAPI setInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
-    const BOOL ok = realSetInformation(file, kind, info, size);
+    const bool refused = refusedByScanner() && isMoveIn(file, kind);
+    const BOOL ok = refused ? FALSE : realSetInformation(file, kind, info, size);
+    if (refused) SetLastError(ERROR_ACCESS_DENIED);
     afterFileCall(kind == FileRenameInfo                    ? "SetFileInformationByHandle(rename)"
                   : kind == FileDispositionInfo             ? "SetFileInformationByHandle(delete)"
                   : static_cast<int>(kind) == 21 /* Ex */   ? "SetFileInformationByHandle(deleteEx)"
@@ -156,7 +231,7 @@ void WINAPI jobThreadEnds(HMODULE module, DWORD code) {
 
 // The file calls a replace may make, from kernel32 and the C library; those not imported stay unused.
 std::vector<Hook> fileHooks() {
-    return {COUNTED(CreateFileA), COUNTED(CreateFileW), COUNTED(WriteFile), COUNTED(SetEndOfFile),
+    return {COUNTED(CreateFileA), COUNTED(WriteFile), COUNTED(SetEndOfFile),
             COUNTED(FlushFileBuffers), COUNTED(SetFileTime), COUNTED(MoveFileExA), COUNTED(MoveFileExW),
             COUNTED(ReplaceFileW), COUNTED(DeleteFileA), COUNTED(DeleteFileW), COUNTED(CloseHandle),
             COUNTED(GetFileInformationByHandle), COUNTED(GetFileInformationByHandleEx),
@@ -165,18 +240,31 @@ std::vector<Hook> fileHooks() {
             COUNTED(_wrename),
             {"SetFileInformationByHandle", reinterpret_cast<void*>(&setInformation),
              reinterpret_cast<void**>(&realSetInformation)},
+            {"CreateFileW", reinterpret_cast<void*>(&scannedCreate), reinterpret_cast<void**>(&realCreateFileW)},
+            {"CreateHardLinkW", reinterpret_cast<void*>(&scannedLink), reinterpret_cast<void**>(&realCreateHardLinkW)},
+            {"GetProcAddress", reinterpret_cast<void*>(&answeredProcAddress), reinterpret_cast<void**>(&realGetProcAddress)},
             {"FreeLibraryAndExitThread", reinterpret_cast<void*>(&jobThreadEnds),
              reinterpret_cast<void**>(&realFreeAndExit)}};
 }
 
-// A step child after its due pass: the pass after the job thread's end takes the result; then the
-// report to the parent, "calls updated name...".
+// A step child after its due pass: the pass after the job thread's end takes the result (with
+// the scanner, a busy step is tried again, up to three times, each try a due pass of its own);
+// then the report to the parent, "calls updated name...".
 int finishStepChild() {
-    for (int wait = 0; wait < 5000 && !jobEnded; ++wait) Sleep(1);
-    substituteRunPasses(1);
-    counting = false;
     std::string log;
-    const bool updated = readBytes("Weather.txt", log) && log.find("Weather.ini updated.") != std::string::npos;
+    bool updated = false;
+    for (int tries = 0; tries < 3 && !updated; ++tries) {
+        if (tries > 0) {
+            jobEnded = false;
+            host.clock += 2 * 86400;
+            substituteRunPasses(1);
+        }
+        for (int wait = 0; wait < 5000 && !jobEnded; ++wait) Sleep(1);
+        substituteRunPasses(1);
+        updated = readBytes("Weather.txt", log) && log.find("Weather.ini updated.") != std::string::npos;
+        if (!scanning) break;
+    }
+    counting = false;
     char head[64];
     std::snprintf(head, sizeof head, "%ld %d", fileCalls.load(), updated);
     std::string report = head;
@@ -187,12 +275,16 @@ int finishStepChild() {
 
 // The game: the plug-in loaded over the player's file, then passes two days apart: every pass
 // after a reload is due.
-int runChild(const fs::path& plugin, long killAt) {
+int runChild(const fs::path& plugin, long killAt, bool scanner, bool windowsRoad) {
+    scanning = scanner;
+    hidingWine = windowsRoad;
+    if (scanner) CloseHandle(CreateThread(nullptr, 0, scannerLetsGo, nullptr, 0, nullptr));
     substituteReset(1700000000);
     host.recordNatives = false;
     HMODULE module = LoadLibraryW(plugin.wstring().c_str());
     if (module == nullptr) return 4;
     redirectClock(module);
+    redirectMonotonic(module);  // two days a pass on both clocks: a busy step's pause is over by the next
     afterCountedCall = afterFileCall;
     patchImports(module, fileHooks());
     killAtCall = killAt;
@@ -248,7 +340,7 @@ struct ChildEnd {
 };
 
 // One child, start to end; pauseMillis >= 0 kills it that long after its start, as a random kill.
-ChildEnd runChildRound(const Setup& setup, long killAt, long pauseMillis) {
+ChildEnd runChildRound(const Setup& setup, long killAt, long pauseMillis, bool scanner, bool windowsRoad) {
     ChildEnd end;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
@@ -256,7 +348,7 @@ ChildEnd runChildRound(const Setup& setup, long killAt, long pauseMillis) {
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     std::string command = "\"";
     command.append(setup.self.string()).append("\" child \"").append(setup.plugin.string()).append("\" ");
-    command.append(std::to_string(killAt));
+    command.append(std::to_string(killAt)).append(scanner ? " 1" : " 0").append(windowsRoad ? " 1" : " 0");
     PROCESS_INFORMATION child{};
     const bool created = createChild(command, writeEnd, child);
     CloseHandle(writeEnd);
@@ -281,6 +373,8 @@ ChildEnd runChildRound(const Setup& setup, long killAt, long pauseMillis) {
 struct Round {
     std::string name;
     bool held = false;  // a reader holds Nubilo.ini without sharing deletion: nothing may be written
+    bool scanner = false;      // the child's scanner at each new temporary
+    bool windowsRoad = false;  // the plug-in told it does not run under Wine
     std::set<std::string> touched;
 };
 
@@ -367,7 +461,7 @@ ChildEnd runRound(const Setup& setup, Round& round, long killAt, long pauseMilli
     const HANDLE reader = round.held ? CreateFileA(settingsName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
                                      : INVALID_HANDLE_VALUE;
-    const ChildEnd end = runChildRound(setup, killAt, pauseMillis);
+    const ChildEnd end = runChildRound(setup, killAt, pauseMillis, round.scanner, round.windowsRoad);
     if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
     const DWORD expected = killAt == 0 ? randomKillCode : end.status == 0 ? 0 : stepKillCode;
     if (!end.started || end.status != expected) {
@@ -385,7 +479,9 @@ ChildEnd runRound(const Setup& setup, Round& round, long killAt, long pauseMilli
 
 struct Sweep {
     const char* name;
-    bool held;  // a reader holds the file: no step may write it
+    bool held;     // a reader holds the file: no step may write it
+    bool scanner;  // a scanner at each new temporary: the step is busy once, then written
+    bool windowsRoad;
 };
 
 // Kills after each file call of a rewrite in turn, K = 1, 2, ..., until a child finishes unkilled.
@@ -393,7 +489,8 @@ void stepKills(const Setup& setup, const Sweep& sweep, Tally& tally) {
     const Tally before = tally;
     ChildEnd end;
     for (long k = 1; k <= maxSteps && end.report.empty(); ++k) {
-        Round round{std::string(sweep.name) + ", kill at call " + std::to_string(k), sweep.held, {}};
+        Round round{std::string(sweep.name) + ", kill at call " + std::to_string(k), sweep.held, sweep.scanner,
+                    sweep.windowsRoad, {}};
         end = runRound(setup, round, k, -1, tally);
         if (!end.started || (end.status != 0 && end.status != stepKillCode)) break;
     }
@@ -413,12 +510,14 @@ void stepKills(const Setup& setup, const Sweep& sweep, Tally& tally) {
     std::printf("  calls:%s\n", names.c_str());
 }
 
-// Kills at random moments until the time is up; one round in four with a reader holding the file.
+// Kills at random moments until the time is up; one round in four with a reader holding the file,
+// one in four with a scanner at the temporary.
 void randomKills(const Setup& setup, long seconds, Tally& tally) {
     std::mt19937 random(20261208u);
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
     while (GetTickCount64() < end) {
-        Round round{"random kill " + std::to_string(tally.random + 1), random() % 4 == 0, {}};
+        const unsigned kind = random() % 4;
+        Round round{"random kill " + std::to_string(tally.random + 1), kind == 0, kind == 1, false, {}};
         runRound(setup, round, 0, static_cast<long>(random() % 40), tally);  // a few dozen passes
     }
 }
@@ -426,7 +525,8 @@ void randomKills(const Setup& setup, long seconds, Tally& tally) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "child") return runChild(argv[2], std::atol(argv[3]));
+    if (argc == 6 && std::string(argv[1]) == "child")
+        return runChild(argv[2], std::atol(argv[3]), std::string(argv[4]) == "1", std::string(argv[5]) == "1");
     if (argc != 2) {
         std::printf("usage: nubiloWinCrash PATH\\TO\\Nubilo.asi\n");
         return 2;
@@ -443,7 +543,9 @@ int main(int argc, char** argv) {
                 seconds, setup.noRestore ? "; the next start cannot restore (control)" : "");
     const ULONGLONG start = GetTickCount64();
     Tally tally;
-    for (const Sweep& sweep : {Sweep{"the replace", false}, Sweep{"held by a reader", true}})
+    for (const Sweep& sweep : {Sweep{"the replace", false, false, false}, Sweep{"held by a reader", true, false, false},
+                               Sweep{"a scanner at the temporary", false, true, false},
+                               Sweep{"the replace on the Windows road", false, false, true}})
         stepKills(setup, sweep, tally);
     std::fflush(stdout);
     randomKills(setup, seconds, tally);

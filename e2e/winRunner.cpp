@@ -4,12 +4,20 @@
 //
 // Index
 //   helpers: files, the log, the native calls, the version resource
-//   checks of the file's edges: busy, aside name taken, a save in one tick, a symbolic link
-//   [faults] the plug-in's own calls refused (the move-in, the start's restore), a read-only
-//   file, a save while the temporary is flushed; the start after a crash
+//   checks of the file's edges: busy (said after 5 s), the clock set back while busy, aside name
+//   taken, a save in one tick, a symbolic link
+//   [faults] the plug-in's own calls refused (the move-in, a read under the hold, the start's
+//   restore), a read-only file, a save while the temporary is flushed, a flush that hangs while
+//   the clock jumps; the start after a crash: the pair put back, an aside file alone kept, a held
+//   leftover, a link's interrupted rewrite
+//   [others] a scanner at each new temporary, a deleted aside or temporary that keeps its name, the
+//   hidden and system attributes
+//   in use: a holder sharing nothing over the start and over a reload; readers for real time
 //   main: start-up, the cycle, reloads, unusable files, then the edge checks
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -68,11 +76,13 @@ ULONGLONG writeTimeOf(const char* path) {
     return (ULONGLONG{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
-std::string settingsText(int star) {
+// The canonical file with the star on one index; Rain's minutes may differ from the default 30.
+std::string settingsText(int star, int rainMinutes = 30) {
     static const char* names[] = {"Rain", "Thunder", "Cloudy", "Dust Storms", "Fog", "Clear", "Snow", "Wind", "Snowlight", "Blizzard"};
     std::string text = "[Settings]\r\n";
     for (int i = 0; i < 10; ++i)
-        text += std::string("Set ") + names[i] + " Time = 30" + (i == star ? "*" : "") + " ; int required. Max: 1440, Min: 1\r\n";
+        text += std::string("Set ") + names[i] + " Time = " + std::to_string(i == 0 ? rainMinutes : 30) +
+                (i == star ? "*" : "") + " ; int required. Max: 1440, Min: 1\r\n";
     return text;
 }
 
@@ -145,38 +155,77 @@ std::vector<std::string> messagesSince(std::size_t first) {
                                      : std::vector<std::string>{};
 }
 
+HANDLE openReader() {
+    HANDLE reader = CreateFileA("Nubilo.ini", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    CHECK(reader != INVALID_HANDLE_VALUE);
+    return reader;
+}
+
+// Due passes, one a second for `seconds` seconds.
+void duePassesFor(int seconds) {
+    for (int second = 0; second < seconds; ++second) {
+        host.clock += 1;
+        CHECK(duePass());
+    }
+}
+
 // A reader that does not share deletion (the C runtime's fopen, viewers, tail tools): the file
-// cannot be replaced safely. The due step is refused and says so at once, is tried again every
-// second without a word, says so again after a minute, and is done as soon as the reader lets go
-// -- with the star where it belongs.
+// cannot be replaced safely. The due step is refused and tried again after 1, 2, 4 ... seconds; a
+// reader's moment is no news, so it is said only at the first try after the file has stayed busy
+// 5 seconds (7 s: tries at 0, 1, 3, 7), then at most once a minute; and it is done as soon as the
+// reader lets go -- with the star where it belongs.
 void checkBusyFile() {
     Sleep(20);
     writeFile("Nubilo.ini", settingsText(9));
     CHECK(substituteRunPasses(1));  // reload: Blizzard
     const std::string blizzard = readFile("Nubilo.ini");
     const std::size_t first = logMessages().size();
-    HANDLE reader = CreateFileA("Nubilo.ini", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    CHECK(reader != INVALID_HANDLE_VALUE);
+    HANDLE reader = openReader();
     host.clock += 1800;
     CHECK(duePass());
+    duePassesFor(6);
+    CHECK(messagesSince(first).empty());
+    duePassesFor(1);
     CHECK(messagesSince(first) == std::vector<std::string>{couldNotUpdate});
-    for (int second = 10; second < 60; second += 10) {
-        host.clock += 10;
-        CHECK(duePass());
-    }
+    duePassesFor(60);  // tries at 15, 31, 63: under a minute since it was said
     CHECK(messagesSince(first).size() == 1);
-    host.clock += 10;  // a minute since the refusal was said
-    CHECK(duePass());
+    duePassesFor(60);  // the try at 123
     CHECK(messagesSince(first) == (std::vector<std::string>{couldNotUpdate, couldNotUpdate}));
     CHECK(readFile("Nubilo.ini") == blizzard && noneOfOurs());
     CloseHandle(reader);
-    host.clock += 1;
+    host.clock += 60;  // the longest pause between two tries
     CHECK(duePass());
     CHECK(readFile("Nubilo.ini") == settingsText(0));
     CHECK(substituteRunPasses(1));  // the reload
     CHECK(messagesSince(first) == (std::vector<std::string>{couldNotUpdate, couldNotUpdate, newStar("Rain"),
                                                             "[Nubilo] single index at 0.", applied("Rain")}));
+}
+
+// The clock set back an hour while the file is busy: the step is still tried on its pauses of
+// the monotonic clock and its refusal said again within two minutes of the last time, not an
+// hour later; and a clock set back is itself a reason to try again at once: the reader gone, the
+// star moves without a second passing.
+void checkClockSetBackWhileBusy() {
+    const std::string before = readFile("Nubilo.ini");
+    const std::size_t first = logMessages().size();
+    HANDLE reader = openReader();
+    host.clock += 1800;
+    CHECK(duePass());
+    duePassesFor(7);
+    CHECK(messagesSince(first) == std::vector<std::string>{couldNotUpdate});
+    substituteJumpClock(-3600);
+    duePassesFor(52);
+    CHECK(messagesSince(first).size() == 1);
+    duePassesFor(68);
+    CHECK(messagesSince(first) == (std::vector<std::string>{couldNotUpdate, couldNotUpdate}));
+    CHECK(readFile("Nubilo.ini") == before);
+    CloseHandle(reader);
+    substituteJumpClock(-60);
+    CHECK(duePass());
+    CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
+    CHECK(messagesSince(first).size() == 3 && messagesSince(first)[2].rfind(newStar(""), 0) == 0);
+    CHECK(substituteRunPasses(1));  // the reload
 }
 
 // The old file is put aside under a name of the plug-in's own, never over anything. A folder or
@@ -206,6 +255,15 @@ void checkAsideNameTaken() {
     host.clock += 1800;  // the weather that waited now moves on
     CHECK(duePass());
     CHECK(substituteRunPasses(1));
+    // A file still there under the aside name (a way back refused may leave the player's there) is
+    // never cleared away: it is kept beside under a name of ours, and the rewrite goes on.
+    writeFile("Nubilo.ini.nubilo-old", playersOld);
+    const std::string before = readFile("Nubilo.ini");
+    host.clock += 1800;
+    CHECK(duePass());
+    CHECK(readFile("Nubilo.ini") != before && readFile("Nubilo.ini.nubilo-kept") == playersOld && noneOfOurs());
+    CHECK(substituteRunPasses(1));
+    fs::remove("Nubilo.ini.nubilo-kept");
 }
 
 // A save of the same size within one tick of a coarse clock (FAT32 keeps 2-second steps) shows
@@ -281,12 +339,100 @@ struct Refusal {
     int refused = 0;
 };
 Refusal moveRefusal;
+Refusal readRefusal;      // the plug-in's own reads (of the held file's content)
+Refusal moveInRefusal;    // the temporary's move into Nubilo.ini: a try counts once
 std::string saveAtFlush;  // saved over Nubilo.ini at the next flush, then cleared
+HANDLE flushGate = nullptr;  // the next flush waits until it is set (a disk that hangs), then cleared
+
+// [others] A scanner at each new temporary for 150 ms from its making: one that opens it as the
+// C library's fopen reads, sharing reading and writing but not deletion (a handle of this
+// program's, let go by a thread of its own), or one that answers "access denied" to its move
+// meanwhile, as some file system filters do. Nubilo.ini's renames aside are counted.
+struct Scanner {
+    bool opens = false, denies = false;
+    std::atomic<HANDLE> look{nullptr};
+    std::atomic<bool> stop{false};
+    std::atomic<ULONGLONG> lookingUntil{0};
+    std::atomic<int> asides{0}, temporariesMade{0}, scans{0}, refusedOpens{0};
+};
+Scanner scanner;
+// The name answers "access denied", as a deleted file's does while another program has it open.
+bool asidePending = false, temporaryPending = false;
 
 BOOL(WINAPI* realMoveFileExW)(LPCWSTR, LPCWSTR, DWORD) = nullptr;
 BOOL(WINAPI* realFlushFileBuffers)(HANDLE) = nullptr;
+BOOL(WINAPI* realReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) = nullptr;
+BOOL(WINAPI* realSetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) = nullptr;
+BOOL(WINAPI* realCreateHardLinkW)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES) = nullptr;
+HANDLE(WINAPI* realCreateFileW)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = nullptr;
+DWORD(WINAPI* realGetFileAttributesW)(LPCWSTR) = nullptr;
+
+bool endsWith(const std::wstring& text, const std::wstring& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool scannerRefuses() { return scanner.denies && GetTickCount64() < scanner.lookingUntil.load(); }
+
+// The move-in is a rename of the temporary's handle (under Wine a hard link first, then that).
+BOOL WINAPI refusableRename(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
+    if (kind == FileRenameInfo) {
+        const auto* rename = static_cast<const FILE_RENAME_INFO*>(info);
+        if (endsWith(std::wstring(rename->FileName, rename->FileNameLength / sizeof(wchar_t)), L".nubilo-old")) ++scanner.asides;
+    }
+    wchar_t path[MAX_PATH] = {};
+    const bool moveIn = kind == FileRenameInfo && (moveInRefusal.remaining != 0 || scannerRefuses()) &&
+                        GetFinalPathNameByHandleW(file, path, MAX_PATH, 0) < MAX_PATH && endsWith(path, L".nubilo-tmp");
+    if (!moveIn) return realSetInformation(file, kind, info, size);
+    if (scannerRefuses()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (moveInRefusal.remaining > 0) --moveInRefusal.remaining;
+    ++moveInRefusal.refused;
+    SetLastError(moveInRefusal.error);
+    return FALSE;
+}
+
+BOOL WINAPI refusableLink(LPCWSTR name, LPCWSTR existing, LPSECURITY_ATTRIBUTES security) {
+    if ((moveInRefusal.remaining == 0 && !scannerRefuses()) || !endsWith(existing, L".nubilo-tmp"))
+        return realCreateHardLinkW(name, existing, security);
+    SetLastError(scannerRefuses() ? ERROR_ACCESS_DENIED : moveInRefusal.error);
+    return FALSE;
+}
+
+// Each new temporary the plug-in makes is what a scanner looks at.
+HANDLE WINAPI watchedCreate(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                            DWORD flags, HANDLE templateFile) {
+    if (temporaryPending && disposition == CREATE_NEW && endsWith(name, L".nubilo-tmp")) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE file = realCreateFileW(name, access, share, security, disposition, flags, templateFile);
+    if (file == INVALID_HANDLE_VALUE || !endsWith(name, L".nubilo-tmp") || (disposition != CREATE_ALWAYS && disposition != CREATE_NEW))
+        return file;
+    ++scanner.temporariesMade;
+    scanner.lookingUntil = GetTickCount64() + 150;
+    if (scanner.opens) {
+        HANDLE look = realCreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (look == INVALID_HANDLE_VALUE) ++scanner.refusedOpens;
+        else scanner.look = look;
+    }
+    return file;
+}
+
+DWORD WINAPI answeredAttributes(LPCWSTR name) {
+    const bool pending = (asidePending && endsWith(name, L".nubilo-old")) || (temporaryPending && endsWith(name, L".nubilo-tmp"));
+    if (!pending) return realGetFileAttributesW(name);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_FILE_ATTRIBUTES;
+}
 
 BOOL WINAPI refusableMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    if (scannerRefuses() && endsWith(from, L".nubilo-tmp")) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (moveRefusal.remaining == 0) return realMoveFileExW(from, to, flags);
     if (moveRefusal.remaining > 0) --moveRefusal.remaining;
     ++moveRefusal.refused;
@@ -294,9 +440,20 @@ BOOL WINAPI refusableMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
     return FALSE;
 }
 
+// A range of the file locked by another program refuses reads on Windows; Wine does not enforce
+// such locks, so the refusal is made here.
+BOOL WINAPI refusableRead(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED overlapped) {
+    if (readRefusal.remaining == 0) return realReadFile(file, buffer, size, got, overlapped);
+    if (readRefusal.remaining > 0) --readRefusal.remaining;
+    ++readRefusal.refused;
+    SetLastError(readRefusal.error);
+    return FALSE;
+}
+
 // The plug-in flushes its temporary while it holds nothing of Nubilo.ini: a save may land then.
 BOOL WINAPI flushWithSave(HANDLE file) {
     if (!saveAtFlush.empty()) writeFile("Nubilo.ini", std::exchange(saveAtFlush, std::string()));
+    if (HANDLE gate = std::exchange(flushGate, nullptr)) WaitForSingleObject(gate, INFINITE);
     return realFlushFileBuffers(file);
 }
 
@@ -304,7 +461,26 @@ int hookFileCalls(HMODULE module) {
     return patchImports(module, {{"MoveFileExW", reinterpret_cast<void*>(&refusableMove),
                                   reinterpret_cast<void**>(&realMoveFileExW)},
                                  {"FlushFileBuffers", reinterpret_cast<void*>(&flushWithSave),
-                                  reinterpret_cast<void**>(&realFlushFileBuffers)}});
+                                  reinterpret_cast<void**>(&realFlushFileBuffers)},
+                                 {"ReadFile", reinterpret_cast<void*>(&refusableRead),
+                                  reinterpret_cast<void**>(&realReadFile)},
+                                 {"SetFileInformationByHandle", reinterpret_cast<void*>(&refusableRename),
+                                  reinterpret_cast<void**>(&realSetInformation)},
+                                 {"CreateHardLinkW", reinterpret_cast<void*>(&refusableLink),
+                                  reinterpret_cast<void**>(&realCreateHardLinkW)},
+                                 {"CreateFileW", reinterpret_cast<void*>(&watchedCreate),
+                                  reinterpret_cast<void**>(&realCreateFileW)},
+                                 {"GetFileAttributesW", reinterpret_cast<void*>(&answeredAttributes),
+                                  reinterpret_cast<void**>(&realGetFileAttributesW)}});
+}
+
+ULONGLONG fileIndexOf(const char* path) {
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return known ? (ULONGLONG{info.nFileIndexHigh} << 32) | info.nFileIndexLow : 0;
 }
 
 // The star moves on: one due step, then the reload.
@@ -314,35 +490,157 @@ void advanceOnce() {
     CHECK(substituteRunPasses(1));
 }
 
-// The temporary's move into the free name refused: a scanner's moment (one sharing violation) is
-// waited out; a hold that stays, or an access denial, ends the step with the player's file back
-// under its name, nothing of ours left, and said.
+// The temporary's move into the free name refused. A scanner at the new file (a sharing
+// violation, or the "access denied" some answer) makes the step busy: the player's file is back
+// under its name at once, the written temporary is kept, and the next tries -- 1, then 2 seconds
+// later -- take it up instead of writing a new one. Any other refusal is a failure: nothing of
+// ours left, said, and not tried again before the next due time.
 void checkRefusedMoveIn() {
-    struct Case {
-        DWORD error;
-        int refusals;
-        bool written;
-    };
-    for (const Case& c : {Case{ERROR_SHARING_VIOLATION, 1, true}, Case{ERROR_SHARING_VIOLATION, -1, false},
-                          Case{ERROR_ACCESS_DENIED, -1, false}}) {
+    for (const DWORD error : {DWORD{ERROR_SHARING_VIOLATION}, DWORD{ERROR_ACCESS_DENIED}}) {
         const std::string before = readFile("Nubilo.ini");
         const std::size_t first = logMessages().size();
-        moveRefusal = {c.error, c.refusals, 0};
+        moveInRefusal = {error, 2, 0};
         host.clock += 1800;
-        CHECK(duePass());  // ends: a refusal that stays is not tried for ever
-        moveRefusal = {};
-        CHECK(noneOfOurs());
-        if (c.written) {
-            CHECK(readFile("Nubilo.ini") != before);
-            CHECK(messagesSince(first).size() == 1 && messagesSince(first)[0].rfind(newStar(""), 0) == 0);
-            CHECK(substituteRunPasses(1));
-            continue;
+        CHECK(duePass());
+        const ULONGLONG kept = fileIndexOf("Nubilo.ini.nubilo-tmp");
+        CHECK(readFile("Nubilo.ini") == before && !fs::exists("Nubilo.ini.nubilo-old") && kept != 0);
+        for (int second = 0; second < 2; ++second) {  // tried again after 1 s, then not before 2 s more
+            host.clock += 1;
+            CHECK(duePass());
         }
-        CHECK(readFile("Nubilo.ini") == before);
-        CHECK(messagesSince(first) == std::vector<std::string>{couldNotUpdate});
-        advanceOnce();  // nothing refused now: the star moves on
-        CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
+        CHECK(moveInRefusal.refused == 2 && readFile("Nubilo.ini") == before);
+        CHECK(fileIndexOf("Nubilo.ini.nubilo-tmp") == kept);
+        host.clock += 1;
+        CHECK(duePass());
+        CHECK(readFile("Nubilo.ini") != before && noneOfOurs() && fileIndexOf("Nubilo.ini") == kept);
+        const std::vector<std::string> messages = messagesSince(first);
+        CHECK(!messages.empty() && messages.back().rfind(newStar(""), 0) == 0 &&
+              std::count(messages.begin(), messages.end(), couldNotUpdate) + 1 == static_cast<long>(messages.size()));
+        CHECK(substituteRunPasses(1));
     }
+    const std::string before = readFile("Nubilo.ini");
+    const std::size_t first = logMessages().size();
+    moveInRefusal = {ERROR_NOT_SAME_DEVICE, -1, 0};
+    host.clock += 1800;
+    CHECK(duePass());
+    host.clock += 60;
+    CHECK(duePass());
+    CHECK(moveInRefusal.refused == 1 && readFile("Nubilo.ini") == before && noneOfOurs());
+    CHECK(messagesSince(first) == std::vector<std::string>{couldNotUpdate});
+    moveInRefusal = {};
+    advanceOnce();  // nothing refused now: the star moves on
+    CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
+}
+
+// [others] A scanner at each new temporary (see Scanner). The plug-in holds its temporary with
+// delete access from its making, so one that does not share deletion cannot open it, and cannot
+// stop its move; one that refuses the move while it looks is waited out with the temporary kept,
+// so the next try has nothing new for it to look at. Either way the star moves within a few
+// seconds, and Nubilo.ini is put aside at most twice.
+DWORD WINAPI letGoOfTheTemporary(void*) {
+    while (!scanner.stop) {
+        Sleep(1);
+        if (scanner.look.load() == nullptr || GetTickCount64() < scanner.lookingUntil) continue;
+        CloseHandle(scanner.look.exchange(nullptr));
+        ++scanner.scans;
+    }
+    return 0;
+}
+
+void checkScannerOnTheTemporary() {
+    // 30 minutes for every weather from here on; a size no canonical text has, so the poll sees it.
+    writeFile("Nubilo.ini", settingsText(0) + "; every weather 30 minutes\r\n");
+    CHECK(substituteRunPasses(1));
+    for (const bool denies : {false, true}) {
+        scanner.opens = !denies;
+        scanner.denies = denies;
+        scanner.stop = false;
+        scanner.asides = scanner.temporariesMade = scanner.scans = scanner.refusedOpens = 0;
+        HANDLE thread = CreateThread(nullptr, 0, letGoOfTheTemporary, nullptr, 0, nullptr);
+        const std::string before = readFile("Nubilo.ini");
+        host.clock += 1800;
+        CHECK(duePass());
+        int seconds = 0;
+        for (; seconds < 30 && readFile("Nubilo.ini") == before; ++seconds) {
+            // The next try once the scanner has let go of what it looks at.
+            while (scanner.look.load() != nullptr || GetTickCount64() < scanner.lookingUntil) Sleep(5);
+            host.clock += 1;
+            CHECK(duePass());
+        }
+        scanner.stop = true;
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        if (HANDLE look = scanner.look.exchange(nullptr)) CloseHandle(look);
+        std::printf("scanner %s: the star moved after %d s; %d renames aside, %d temporaries made, %d scans, "
+                    "%d opens refused\n", denies ? "refusing the move" : "opening without delete sharing", seconds,
+                    scanner.asides.load(), scanner.temporariesMade.load(), scanner.scans.load(), scanner.refusedOpens.load());
+        CHECK(readFile("Nubilo.ini") != before && seconds <= 3 && scanner.asides <= 2 && noneOfOurs());
+        CHECK(substituteRunPasses(1));
+        scanner.opens = scanner.denies = false;
+    }
+}
+
+// [others] On FAT, exFAT and network shares a deleted file keeps its name while another program
+// still has it open, and Windows answers "access denied" for that name meanwhile (here Wine keeps
+// the name alike, and the hook answers as Windows does). The step that finds the aside name so is
+// busy, not failed: it is tried again a second later and writes the star once the name is free.
+void checkPendingAsideName() {
+    HANDLE reader = CreateFileA("Nubilo.ini", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    CHECK(reader != INVALID_HANDLE_VALUE);
+    advanceOnce();  // the old file aside and deleted, while the reader has it
+    if (!fs::exists("Nubilo.ini.nubilo-old")) {
+        std::printf("deleted aside file: its name is freed at once here; not tried\n");
+        CloseHandle(reader);
+        return;
+    }
+    const std::string before = readFile("Nubilo.ini");
+    asidePending = true;
+    host.clock += 1800;
+    CHECK(duePass());
+    asidePending = false;
+    CHECK(readFile("Nubilo.ini") == before);
+    CloseHandle(reader);
+    CHECK(!fs::exists("Nubilo.ini.nubilo-old"));
+    host.clock += 1;
+    CHECK(duePass());
+    CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
+    CHECK(substituteRunPasses(1));
+}
+
+// [others] The temporary's name alike, pinned by a deleted leftover: the step is busy, so nothing
+// is said at once, and the star is written a second later, once the name is free.
+void checkPendingTemporaryName() {
+    const std::string before = readFile("Nubilo.ini");
+    const std::size_t first = logMessages().size();
+    temporaryPending = true;
+    host.clock += 1800;
+    CHECK(duePass());
+    temporaryPending = false;
+    CHECK(readFile("Nubilo.ini") == before && messagesSince(first).empty());
+    host.clock += 1;
+    CHECK(duePass());
+    CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
+    CHECK(substituteRunPasses(1));
+}
+
+// [others] Hidden and system attributes the player set stay on the new file; a plain file stays
+// plain. (A read-only file is never replaced: checkReadOnlyFile.)
+void checkHiddenAndSystem() {
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    CHECK(SetFileAttributesA("Nubilo.ini", kept) != 0);
+    if ((GetFileAttributesA("Nubilo.ini") & kept) != kept) {
+        std::printf("hidden and system attributes: not kept by this file system; not tried\n");
+        SetFileAttributesA("Nubilo.ini", FILE_ATTRIBUTE_NORMAL);
+        return;
+    }
+    std::string before = readFile("Nubilo.ini");
+    advanceOnce();
+    CHECK(readFile("Nubilo.ini") != before && (GetFileAttributesA("Nubilo.ini") & kept) == kept && noneOfOurs());
+    CHECK(SetFileAttributesA("Nubilo.ini", FILE_ATTRIBUTE_NORMAL) != 0);
+    before = readFile("Nubilo.ini");
+    advanceOnce();
+    CHECK(readFile("Nubilo.ini") != before && (GetFileAttributesA("Nubilo.ini") & kept) == 0);
 }
 
 // A read-only Nubilo.ini is the player's say: never replaced, and said.
@@ -374,12 +672,61 @@ void checkSaveWhileFlushing() {
     CHECK(messagesSince(first) == (std::vector<std::string>{"[Nubilo] single index at 2.", applied("Cloudy")}));
 }
 
+// The held file's content cannot be read (a range locked by another program): the step is
+// busy -- nothing written, nothing said for a moment -- never taken for a file whose content is
+// unknown and written over. The next try, a second later, writes the star.
+void checkContentUnreadableUnderTheHold() {
+    const std::string before = readFile("Nubilo.ini");
+    const std::size_t first = logMessages().size();
+    readRefusal = {ERROR_LOCK_VIOLATION, 1, 0};
+    host.clock += 1800;
+    CHECK(duePass());
+    CHECK(readRefusal.refused == 1);
+    readRefusal = {};
+    CHECK(readFile("Nubilo.ini") == before && noneOfOurs());
+    CHECK(messagesSince(first).empty());
+    duePassesFor(1);
+    CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
+    CHECK(messagesSince(first).size() == 1 && messagesSince(first)[0].rfind(newStar(""), 0) == 0);
+    CHECK(substituteRunPasses(1));  // the reload
+}
+
+// A step held up by the disk while the calendar clock jumps -- forward two days at every pass (a
+// resume, a time sync), then back a month: the step's wait is measured on the monotonic clock, so
+// the jumps say nothing and a real 30 seconds says "not answered" once.
+void checkSlowStepAndClockJumps() {
+    const std::string late = "[Nubilo] ERROR: Weather.ini has not answered for 30 seconds; the cycle waits for it.";
+    const std::size_t first = logMessages().size();
+    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    flushGate = gate;
+    host.clock += 1800;
+    CHECK(substituteRunPasses(1));  // starts the step, which waits at its flush
+    for (int pass = 0; pass < 10; ++pass) {
+        substituteJumpClock(2 * 86400);
+        CHECK(substituteRunPasses(1));
+    }
+    substituteJumpClock(-30 * 86400);
+    host.monotonicMilliseconds += 29000;
+    CHECK(substituteRunPasses(1));
+    CHECK(messagesSince(first).empty());
+    host.monotonicMilliseconds += 1000;
+    CHECK(substituteRunPasses(3));
+    CHECK(messagesSince(first) == std::vector<std::string>{late});
+    SetEvent(gate);
+    CHECK(awaitJobs());
+    CloseHandle(gate);
+    CHECK(substituteRunPasses(2));  // the result taken, then the reload
+    const std::vector<std::string> messages = messagesSince(first);
+    CHECK(messages.size() == 4 && messages[1].rfind(newStar(""), 0) == 0 && noneOfOurs());
+}
+
 HMODULE restartPlugin(const fs::path& plugin) {
     substituteReset(1700000000);
     HMODULE module = LoadLibraryW(plugin.wstring().c_str());
     CHECK(module != nullptr);
     if (module != nullptr) {
         redirectClock(module);
+        redirectMonotonic(module);
         watchJobs(module);
         hookFileCalls(module);
         CHECK(substituteRunPasses(1));
@@ -387,35 +734,59 @@ HMODULE restartPlugin(const fs::path& plugin) {
     return module;
 }
 
+std::string removedLine(const char* name) { return std::string("[Nubilo] Removed ") + name + " left by an earlier run."; }
+
 // After a crash. Between the two renames of a replace: no Nubilo.ini, the old file aside, the
 // temporary beside it. The next start puts the old file back, says so once, leaves nothing of
-// its own. A stray aside file beside a Nubilo.ini the player deleted is no such state: the
-// start writes the defaults and removes it.
+// its own and says what it removed. An aside file alone beside a Nubilo.ini the player deleted
+// (the temporary gone too: tidied away, quarantined) may be the only copy: kept as the backup,
+// or beside it where a backup is there, and the defaults written.
 void checkStartAfterACrash(const fs::path& plugin, const std::string& kept) {
     fs::rename("Nubilo.ini", "Nubilo.ini.nubilo-old");
     writeFile("Nubilo.ini.nubilo-tmp", settingsText(3));
     HMODULE module = restartPlugin(plugin);
     CHECK(readFile("Nubilo.ini") == kept && noneOfOurs());
     std::vector<std::string> messages = logMessages();
-    CHECK(messages.size() == 4 && messages[1] == "[Nubilo] Weather.ini restored after an interrupted rewrite." &&
-          messages[2].rfind("[Nubilo] single index at ", 0) == 0);
+    CHECK(messages.size() == 5 && messages[1] == "[Nubilo] Weather.ini restored after an interrupted rewrite." &&
+          messages[2] == removedLine("Nubilo.ini.nubilo-tmp") && messages[3].rfind("[Nubilo] single index at ", 0) == 0);
     if (module != nullptr) FreeLibrary(module);
 
-    fs::rename("Nubilo.ini", "Nubilo.ini.nubilo-old");
-    module = restartPlugin(plugin);
-    CHECK(readFile("Nubilo.ini") == settingsText(5) && noneOfOurs());
-    messages = logMessages();
-    CHECK(messages.size() == 4 && messages[1] == "[Nubilo] Weather.ini not found, using defaults.");
-    if (module != nullptr) FreeLibrary(module);
+    for (const char* keptAs : {"Nubilo.ini.bak", "Nubilo.ini.nubilo-kept"}) {
+        fs::rename("Nubilo.ini", "Nubilo.ini.nubilo-old");
+        module = restartPlugin(plugin);
+        CHECK(readFile(keptAs) == kept && readFile("Nubilo.ini") == settingsText(5) && noneOfOurs());
+        messages = logMessages();
+        CHECK(messages.size() == 5 && messages[1] == std::string("[Nubilo] An interrupted rewrite left only "
+                                                                 "Nubilo.ini.nubilo-old: kept as ") + keptAs + "." &&
+              messages[2] == "[Nubilo] Weather.ini not found, using defaults.");
+        if (module != nullptr) FreeLibrary(module);
+        writeFile("Nubilo.ini", kept);
+    }
+    CHECK(readFile("Nubilo.ini.bak") == kept);  // the first kept copy stayed
+    fs::remove("Nubilo.ini.bak");
+    fs::remove("Nubilo.ini.nubilo-kept");
 
-    // Both of ours beside a Nubilo.ini that is there: the replace had ended; the file stays.
-    writeFile("Nubilo.ini", kept);
+    // Both of ours beside a Nubilo.ini that is there: the replace had ended; the file stays. A
+    // leftover another program holds stays too, said, and goes at the next start.
     writeFile("Nubilo.ini.nubilo-old", settingsText(1));
     writeFile("Nubilo.ini.nubilo-tmp", settingsText(3));
+    HANDLE holder = CreateFileA("Nubilo.ini.nubilo-tmp", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    module = restartPlugin(plugin);
+    CloseHandle(holder);
+    CHECK(readFile("Nubilo.ini") == kept && !fs::exists("Nubilo.ini.nubilo-old"));
+    messages = logMessages();
+    CHECK(messages.size() == 5 &&
+          std::vector<std::string>(messages.begin(), messages.begin() + 3) ==
+              (std::vector<std::string>{"[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                                        removedLine("Nubilo.ini.nubilo-old"),
+                                        "[Nubilo] ERROR: Could not remove Nubilo.ini.nubilo-tmp left by an earlier run."}) &&
+          messages[3].rfind("[Nubilo] single index at ", 0) == 0);
+    if (module != nullptr) FreeLibrary(module);
     module = restartPlugin(plugin);
     CHECK(readFile("Nubilo.ini") == kept && noneOfOurs());
     messages = logMessages();
-    CHECK(messages.size() == 3 && messages[1].rfind("[Nubilo] single index at ", 0) == 0);
+    CHECK(messages.size() == 4 && messages[1] == removedLine("Nubilo.ini.nubilo-tmp"));
     if (module != nullptr) FreeLibrary(module);
 }
 
@@ -435,7 +806,173 @@ void checkRefusedRestore(const fs::path& plugin, const std::string& kept) {
     module = restartPlugin(plugin);
     CHECK(readFile("Nubilo.ini") == kept && noneOfOurs());
     messages = logMessages();
-    CHECK(messages.size() == 4 && messages[1] == "[Nubilo] Weather.ini restored after an interrupted rewrite.");
+    CHECK(messages.size() == 5 && messages[1] == "[Nubilo] Weather.ini restored after an interrupted rewrite." &&
+          messages[2] == removedLine("Nubilo.ini.nubilo-tmp"));
+    if (module != nullptr) FreeLibrary(module);
+}
+
+// A Linux program run through Wine's Z: drive, as a player's own tools work on the game folder
+// under Proton. Wine gives no handle to wait on for one: the caller waits for its effect.
+bool runLinuxProgram(const wchar_t* program, std::wstring command) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// Until the name opens (or no longer does); a bound on the wait only, the caller checks the result.
+bool awaitName(const wchar_t* name, bool present) {
+    for (int wait = 0; wait < 3000 && (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES) != present; ++wait) Sleep(10);
+    return (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES) == present;
+}
+
+// Nubilo.ini a link, the game killed between the two renames of its target's rewrite: the pair
+// beside the target, the link leading nowhere. Windows' own links are read by the plug-in and
+// the pair put right there; Wine shows a POSIX link to nothing as no file at all, so there the
+// start can only leave the link alone: no defaults over it, and said.
+void checkLinksInterruptedRewrite(const fs::path& plugin, const std::string& kept) {
+    fs::create_directory("real");
+    fs::rename("Nubilo.ini", "real\\settings.ini");
+    const bool windowsLink = CreateSymbolicLinkW(L"Nubilo.ini", L"real\\settings.ini", 0x2) && fs::is_symlink("Nubilo.ini");
+    if (!windowsLink && GetFileAttributesW(L"Nubilo.ini") != INVALID_FILE_ATTRIBUTES && !DeleteFileW(L"Nubilo.ini"))
+        RemoveDirectoryW(L"Nubilo.ini");  // what Wine 8 makes of a Windows link
+    // A POSIX link: Wine shows it as the file it leads to, and as nothing once that is gone.
+    if (!windowsLink && !runLinuxProgram(L"Z:\\bin\\ln", L"ln -s real/settings.ini Nubilo.ini")) {
+        std::printf("link's interrupted rewrite: no link can be made here; not tried\n");
+        fs::rename("real\\settings.ini", "Nubilo.ini");
+        fs::remove("real");
+        return;
+    }
+    CHECK(awaitName(L"Nubilo.ini", true) && readFile("Nubilo.ini") == kept);
+    fs::rename("real\\settings.ini", "real\\settings.ini.nubilo-old");
+    writeFile("real\\settings.ini.nubilo-tmp", settingsText(3));
+    HMODULE module = restartPlugin(plugin);
+    const std::vector<std::string> messages = logMessages();
+    if (windowsLink) {
+        CHECK(readFile("real\\settings.ini") == kept && fs::is_symlink("Nubilo.ini") && messages.size() == 5 &&
+              messages[1] == "[Nubilo] Weather.ini restored after an interrupted rewrite.");
+    } else {
+        CHECK(messages == (std::vector<std::string>{
+                              "[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                              "[Nubilo] Weather.ini not found, using defaults.",
+                              "[Nubilo] ERROR: Weather.ini is a link to a missing file; the link is kept, defaults not written.",
+                              applied("Clear")}));
+        CHECK(readFile("real\\settings.ini.nubilo-old") == kept);
+        fs::rename("real\\settings.ini.nubilo-old", "real\\settings.ini");  // the player's way back
+        CHECK(readFile("Nubilo.ini") == kept);  // through the link, which stayed
+        fs::remove("real\\settings.ini.nubilo-tmp");
+    }
+    if (module != nullptr) FreeLibrary(module);
+    // The link itself goes (Wine's own delete would take its target).
+    if (windowsLink)
+        DeleteFileW(L"Nubilo.ini");
+    else
+        CHECK(runLinuxProgram(L"Z:\\bin\\rm", L"rm Nubilo.ini") && awaitName(L"Nubilo.ini", false));
+    fs::rename("real\\settings.ini", "Nubilo.ini");
+    fs::remove("real");
+    std::printf("link's interrupted rewrite: %s\n", windowsLink ? "a Windows link, put right beside its target"
+                                                                : "a POSIX link under Wine, kept, no defaults over it");
+}
+
+// Another program opens Nubilo.ini sharing nothing (share 0).
+HANDLE holdExclusively() {
+    HANDLE holder = CreateFileA("Nubilo.ini", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    CHECK(holder != INVALID_HANDLE_VALUE);
+    return holder;
+}
+
+// Another program holds Nubilo.ini sharing nothing over the start, then over the pass that sees
+// a save: the file is in use, not missing -- no "not found", no defaults written, no rewrite with
+// minutes it did not give. It is loaded at the first try after it is let go (one a second), and
+// said only once it has stayed in use 5 seconds.
+void checkExclusiveHolder(const fs::path& plugin) {
+    const std::string inUse = "[Nubilo] ERROR: Weather.ini is in use by another program or cannot be read; trying again.";
+    const std::string rain7 = settingsText(0, 7);
+    writeFile("Nubilo.ini", rain7);
+    HANDLE holder = holdExclusively();
+    HMODULE module = restartPlugin(plugin);
+    const std::string started = "[Nubilo] Nubilo.ASI started. Adjusting Weather...";
+    CHECK(logMessages() == (std::vector<std::string>{started, applied("Clear")}));  // the defaults, in memory
+    duePassesFor(4);
+    CHECK(logMessages().size() == 2);
+    duePassesFor(1);
+    CHECK(logMessages() == (std::vector<std::string>{started, applied("Clear"), inUse}));
+    CloseHandle(holder);
+    duePassesFor(1);
+    CHECK(messagesSince(3) == (std::vector<std::string>{"[Nubilo] single index at 0.", applied("Rain")}));
+    CHECK(readFile("Nubilo.ini") == rain7 && noneOfOurs());
+
+    // The player saves 33 minutes; the holder is there at the pass that sees it and gone before
+    // Rain's 7 minutes are up, which come before the next try.
+    const std::size_t first = logMessages().size();
+    const std::string rain33 = settingsText(0, 33);
+    Sleep(20);
+    writeFile("Nubilo.ini", rain33);
+    holder = holdExclusively();
+    CHECK(substituteRunPasses(1));
+    CloseHandle(holder);
+    substituteJumpClock(7 * 60);
+    CHECK(duePass());
+    CHECK(readFile("Nubilo.ini") == rain33 && noneOfOurs());
+    duePassesFor(1);
+    CHECK(messagesSince(first) == (std::vector<std::string>{"[Nubilo] single index at 0.", applied("Rain")}));
+    host.clock += 33 * 60;
+    CHECK(duePass());
+    CHECK(readFile("Nubilo.ini") == settingsText(1, 33));
+    CHECK(messagesSince(first).size() == 3 && messagesSince(first)[2] == newStar("Thunder"));
+    if (module != nullptr) FreeLibrary(module);
+}
+
+ULONGLONG unbiasedMilliseconds() {
+    ULONGLONG ticks = 0;
+    QueryUnbiasedInterruptTime(&ticks);
+    return ticks / 10000;
+}
+
+// Readers for real, on the system's monotonic clock, passes at about a frame's pace. One that
+// holds the file 50 ms is no news: the star moves at the next try and nothing is said. One that
+// holds it 10 s is said once, not before it has held the file 5 s (measured on the clock the
+// plug-in reads), and the star moves when it lets go.
+void checkReadersInRealTime(const fs::path& plugin) {
+    realMonotonic = true;
+    HMODULE module = restartPlugin(plugin);  // a fresh load: every wait of it is on the system's clock
+    for (const bool brief : {true, false}) {
+        const std::string before = readFile("Nubilo.ini");
+        const std::size_t first = logMessages().size();
+        HANDLE reader = openReader();
+        const ULONGLONG heldFrom = unbiasedMilliseconds();
+        host.clock += 1800;
+        CHECK(duePass());
+        CHECK(readFile("Nubilo.ini") == before);  // the first try met the reader
+        if (brief) {
+            Sleep(50);
+            CloseHandle(std::exchange(reader, nullptr));
+        }
+        ULONGLONG saidAt = 0;
+        for (int pass = 0; pass < 3000 && readFile("Nubilo.ini") == before; ++pass) {  // a minute or so at most
+            Sleep(20);
+            CHECK(duePass());
+            if (reader == nullptr) continue;
+            if (saidAt == 0 && !messagesSince(first).empty()) saidAt = unbiasedMilliseconds();
+            if (saidAt != 0 && unbiasedMilliseconds() - heldFrom >= 10000) CloseHandle(std::exchange(reader, nullptr));
+        }
+        if (reader != nullptr) CloseHandle(reader);
+        CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
+        const std::vector<std::string> messages = messagesSince(first);
+        if (brief) {
+            CHECK(messages.size() == 1 && messages[0].rfind(newStar(""), 0) == 0);
+        } else {
+            CHECK(messages.size() == 2 && messages[0] == couldNotUpdate && messages[1].rfind(newStar(""), 0) == 0);
+            CHECK(saidAt - heldFrom >= 5000);
+            std::printf("a reader held 10 s: said after %llu ms of its hold\n", saidAt - heldFrom);
+        }
+        CHECK(substituteRunPasses(1));  // the reload
+    }
+    realMonotonic = false;
     if (module != nullptr) FreeLibrary(module);
 }
 
@@ -465,8 +1002,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     CHECK(redirectClock(module) >= 1);
+    CHECK(redirectMonotonic(module) == 1);
     CHECK(watchJobs(module) == 2);
-    CHECK(hookFileCalls(module) == 2);
+    CHECK(hookFileCalls(module) == 7);
 
     // Attach: the script, then the keyboard callback, with the instance handle the loader gave.
     CHECK(host.events.size() == 2);
@@ -541,12 +1079,19 @@ int main(int argc, char** argv) {
     CHECK(writeTimeOf("Nubilo.ini") == customTime);
 
     checkBusyFile();
+    checkClockSetBackWhileBusy();
     checkAsideNameTaken();
     checkSaveWithinOneTick();
     checkSymbolicLink();
     checkRefusedMoveIn();
     checkReadOnlyFile();
     checkSaveWhileFlushing();
+    checkContentUnreadableUnderTheHold();
+    checkSlowStepAndClockJumps();
+    checkScannerOnTheTemporary();
+    checkPendingAsideName();
+    checkPendingTemporaryName();
+    checkHiddenAndSystem();
     const std::string custom2 = readFile("Nubilo.ini");
 
     // Keyboard messages and thread attach/detach change nothing.
@@ -576,6 +1121,9 @@ int main(int argc, char** argv) {
 
     checkStartAfterACrash(plugin, custom2);
     checkRefusedRestore(plugin, custom2);
+    checkLinksInterruptedRewrite(plugin, custom2);
+    checkExclusiveHolder(plugin);
+    checkReadersInRealTime(plugin);
     CHECK(readFile("Nubilo.ini.old") == playersOld && readFile("Nubilo.ini.tmp") == playersTmp);
 
     fs::current_path(work.parent_path());

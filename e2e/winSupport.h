@@ -1,5 +1,5 @@
 #pragma once
-// What the Windows programs that load the shipped Nubilo.asi share: the plug-in's clock put under
+// What the Windows programs that load the shipped Nubilo.asi share: the plug-in's clocks put under
 // the substitute host's control.
 #include <windows.h>
 
@@ -25,6 +25,23 @@ inline int redirectClock(HMODULE module) {
                                  {"time", reinterpret_cast<void*>(&hostTime), &realTime}});
 }
 
+// The plug-in's monotonic clock (QueryUnbiasedInterruptTime, in 100 ns), once its import is
+// pointed here: the substitute's, or the system's while realMonotonic is set -- for checks that
+// wait for real time, on a fresh load of the plug-in, so that all its waits began on that clock.
+inline bool realMonotonic = false;
+inline BOOL(WINAPI* systemUnbiasedTime)(PULONGLONG) = nullptr;
+
+inline BOOL WINAPI hostUnbiasedTime(PULONGLONG ticks) {
+    if (realMonotonic) return systemUnbiasedTime(ticks);
+    *ticks = static_cast<ULONGLONG>(substituteMonotonicMilliseconds()) * 10000;
+    return TRUE;
+}
+
+// Points the module's import of the monotonic clock at hostUnbiasedTime; returns how many it pointed.
+inline int redirectMonotonic(HMODULE module) {
+    return patchImports(module, {{"QueryUnbiasedInterruptTime", reinterpret_cast<void*>(&hostUnbiasedTime),
+                                  reinterpret_cast<void**>(&systemUnbiasedTime)}});
+}
 
 // The plug-in's file work runs on threads it starts (CreateThread), each of which ends in
 // FreeLibraryAndExitThread. With both imports counted, a test waits for the work to end instead

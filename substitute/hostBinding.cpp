@@ -1,5 +1,5 @@
 // Where the substitute host is linked into one program with the plug-in, it answers the
-// plug-in's host calls and its clock directly, and stands in for the platform's attach/detach.
+// plug-in's host calls and its clocks directly, and stands in for the platform's attach/detach.
 #include "host/clock.h"
 #include "host/hostApi.h"
 #include "host/worker.h"
@@ -16,6 +16,7 @@ void nativePush64(std::uint64_t value) { substituteNativePush64(value); }
 std::uint64_t* nativeCall() { return substituteNativeCall(); }
 
 std::int64_t currentTime() noexcept { return substituteHost.clock; }
+std::int64_t monotonicMilliseconds() noexcept { return substituteMonotonicMilliseconds(); }
 
 // At once, so that a pass that starts a job also sees it finished; or held for a test to finish.
 bool runOffFibre(void (*job)(void*) noexcept, void* argument) noexcept {

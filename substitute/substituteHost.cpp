@@ -43,6 +43,20 @@ void substituteReset(std::int64_t clock) {
     fibreDrop();
     substituteHost = SubstituteHost{};
     substituteHost.clock = clock;
+    substituteHost.clockFollowed = clock;
+}
+
+std::int64_t substituteMonotonicMilliseconds() {
+    SubstituteHost& host = substituteHost;
+    if (host.clock > host.clockFollowed) host.monotonicMilliseconds += (host.clock - host.clockFollowed) * 1000;
+    host.clockFollowed = host.clock;
+    return host.monotonicMilliseconds;
+}
+
+void substituteJumpClock(std::int64_t seconds) {
+    substituteMonotonicMilliseconds();  // the time that passed before the jump counts
+    substituteHost.clock += seconds;
+    substituteHost.clockFollowed = substituteHost.clock;
 }
 
 bool substituteRunPasses(std::uint64_t count) {

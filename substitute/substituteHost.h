@@ -1,7 +1,7 @@
 #pragma once
 // A stand-in for the host library where there is no game: it keeps the registrations, records
 // every native call with its exact argument slots, runs the registered script on a fibre of its
-// own, pass by pass, and owns the clock the plug-in reads.
+// own, pass by pass, and owns the clocks the plug-in reads.
 
 #include <cstdint>
 #include <string>
@@ -40,6 +40,11 @@ struct SubstituteHost {
     HostModule scriptModule = nullptr;
     KeyboardHandler keyboard = nullptr;
     std::int64_t clock = 1700000000;  // 2023-11-14 22:13:20 UTC
+    // The monotonic clock, in milliseconds. It moves on with every forward move of `clock` (time
+    // passing) but not with a move back (the clock set back); substituteJumpClock moves `clock`
+    // without it (a time sync), and a test may add to it alone (less than a second, say).
+    std::int64_t monotonicMilliseconds = 3600000;
+    std::int64_t clockFollowed = 1700000000;  // `clock` as the monotonic clock last followed it
     std::uint64_t resultSlot = 0;
     std::uint64_t passes = 0;           // scriptWait calls so far
     std::uint32_t lastWaitMilliseconds = 0;
@@ -72,6 +77,12 @@ constexpr std::uint64_t hashResultUpperHalf = 0xA5A5A5A500000000ull;
 
 // Drops the registrations, the recorded calls and any script fibre, and sets the clock.
 NUBILO_SUBSTITUTE_API void substituteReset(std::int64_t clock = 1700000000);
+
+// The monotonic clock the plug-in reads, caught up with the calendar clock's forward moves.
+NUBILO_SUBSTITUTE_API std::int64_t substituteMonotonicMilliseconds();
+
+// Moves the calendar clock by `seconds` while no time passes: a time sync, a zone change.
+NUBILO_SUBSTITUTE_API void substituteJumpClock(std::int64_t seconds);
 
 // Runs the registered script until it has yielded `count` more times. False when no script is
 // registered or it returned.

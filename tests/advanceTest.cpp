@@ -1,9 +1,11 @@
-// advanceCycle on its own: the timer test and the three roads, against real files.
+// advanceCycle on its own: the timer test and the three roads, against real files; the rewrite
+// only over a file a load read; the holds that make a step wait and what they say.
 #include <filesystem>
 
 #include "cycle/advance.h"
 #include "cycle/cycleState.h"
 #include "cycle/mainLoop.h"
+#include "fileAccess/fileAccess.h"
 #include "substitute/substituteHost.h"
 #include "testSupport.h"
 
@@ -113,4 +115,91 @@ TEST_F(Advance, CustomCycleWrapsFromItsLastEntryWithoutWriting) {
     EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Rain"}));
     EXPECT_EQ(writeTimeOf("Nubilo.ini"), before);
     EXPECT_FALSE(fs::exists("Nubilo.ini.nubilo-tmp"));
+}
+
+TEST_F(Advance, NoRewriteGoesOverAFileNoLoadHasRead) {
+    const std::string text = defaultSettingsText();
+    adopt(text);
+    // The file as a path query sees it, without the content a load read: the rewrite is refused
+    // and a reload asked for.
+    FileIdentity seen;
+    ASSERT_TRUE(queryFileIdentity("Nubilo.ini", seen));
+    cycleState.settingsWriteTime = seen;
+    advanceAfter(1800);
+    EXPECT_EQ(readFile("Nubilo.ini"), text);
+    EXPECT_TRUE(logMessages().empty());
+    EXPECT_FALSE(seenSettingsIdentity().exists);
+}
+
+// A file held by another program: said only once held 5 s, then once a minute (counted across
+// holds); tried again after the wait on the monotonic clock, or at once after a clock set back.
+using Holds = ScratchTest;
+
+TEST_F(Holds, AreSaidOnlyOnceTheyLastThenAtMostOnceAMinute) {
+    FileHold hold;
+    std::int64_t& now = substituteHost.monotonicMilliseconds;
+    EXPECT_FALSE(holdMet(hold, 1000));
+    now += 4999;
+    EXPECT_FALSE(holdMet(hold, 1000));
+    now += 1;
+    EXPECT_TRUE(holdMet(hold, 1000));  // held 5 s
+    now += 59999;
+    EXPECT_FALSE(holdMet(hold, 1000));
+    now += 1;
+    EXPECT_TRUE(holdMet(hold, 1000));  // a minute since it was said
+    // A new hold waits its 5 s again, and the minute since the last line still counts.
+    holdEnded(hold);
+    now += 1000;
+    EXPECT_FALSE(holdMet(hold, 1000));
+    now += 4999;
+    EXPECT_FALSE(holdMet(hold, 1000));
+    now += 1;
+    EXPECT_FALSE(holdMet(hold, 1000));  // held 5 s, but said 6 s ago
+    now += 54000;
+    EXPECT_TRUE(holdMet(hold, 1000));
+}
+
+TEST_F(Holds, WaitOnTheMonotonicClockAndNotAtAllAfterTheClockIsSetBack) {
+    FileHold hold;
+    EXPECT_FALSE(holdWaits(hold, substituteHost.clock));  // no hold: nothing to wait for
+    holdMet(hold, 1000);
+    substituteJumpClock(3600);  // a clock set forward is no time waited
+    EXPECT_TRUE(holdWaits(hold, substituteHost.clock));
+    substituteHost.monotonicMilliseconds += 999;
+    EXPECT_TRUE(holdWaits(hold, substituteHost.clock));
+    substituteHost.monotonicMilliseconds += 1;
+    EXPECT_FALSE(holdWaits(hold, substituteHost.clock));
+    holdMet(hold, 1000);
+    substituteJumpClock(-1);  // set back: the moment to try again
+    EXPECT_FALSE(holdWaits(hold, substituteHost.clock));
+    holdEnded(hold);
+    EXPECT_FALSE(holdWaits(hold, substituteHost.clock));
+}
+
+TEST_F(Holds, AReloadEndsABusyHoldSoTheNextStepWaitsItsOwnFiveSeconds) {
+    // A step met the file busy; before its retry the player saved, and the reload made the step
+    // no longer due. Half an hour later a reader's moment at the next step is a new hold, not
+    // the old one's 30 minutes.
+    startPlugin(1);
+    holdMet(cycleState.busy, 1000);
+    writeFile("Nubilo.ini", "Set Snow Time = 8*\n");
+    substituteRunPasses(1);
+    EXPECT_FALSE(cycleState.busy.on);
+    substituteHost.monotonicMilliseconds += 1800 * 1000;
+    EXPECT_FALSE(holdMet(cycleState.busy, 1000));
+}
+
+// A busy file is asked again after 1, 2, 4 ... seconds, never more than a minute apart, however
+// long it stays busy.
+TEST(RetryDelay, DoublesFromOneSecondUpToAMinute) {
+    std::vector<std::int64_t> delays;
+    for (std::int32_t tries = 1; tries <= 9; ++tries) delays.push_back(retryDelaySeconds(tries));
+    EXPECT_EQ(delays, (std::vector<std::int64_t>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
+    EXPECT_EQ(retryDelaySeconds(1000000), 60);
+    // A hold's own pauses follow it, and start again at a second once it has ended.
+    FileHold hold;
+    for (int tries = 0; tries < 3; ++tries) holdMet(hold, busyRetryMilliseconds(hold));
+    EXPECT_EQ(busyRetryMilliseconds(hold), 8000);
+    holdEnded(hold);
+    EXPECT_EQ(busyRetryMilliseconds(hold), 1000);
 }

@@ -63,14 +63,19 @@ TEST_F(Crash, KillsAtAnyMomentLeaveTheOldOrTheNewFile) {
         const std::string content = readFile("Nubilo.ini");
         ASSERT_TRUE(whole.count(content)) << "kill " << kill << " left a torn file:\n" << content;
         seen.insert(content);
-        if (fs::exists(temporaryPath("Nubilo.ini"))) ++insideWrite;  // between the temporary and the rename
+        const bool temporaryLeft = fs::exists(temporaryPath("Nubilo.ini"));
+        if (temporaryLeft) ++insideWrite;  // between the temporary and the rename
 
-        // The next start loads the file as it is and leaves nothing of ours behind.
+        // The next start loads the file as it is, leaves nothing of ours behind and says what it removed.
         substituteReset();
         substituteHost.recordNatives = false;
         cycleState = initialCycleState();
         startCycle();
-        ASSERT_EQ(logMessages().size(), 3u) << "kill " << kill << ": " << joinLines(logMessages());
+        const std::vector<std::string> messages = logMessages();
+        ASSERT_EQ(messages.size(), temporaryLeft ? 4u : 3u) << "kill " << kill << ": " << joinLines(messages);
+        if (temporaryLeft) {
+            ASSERT_EQ(messages[1], "[Nubilo] Removed Nubilo.ini.nubilo-tmp left by an earlier run.");
+        }
         ASSERT_EQ(cycleState.customActive, false);
         ASSERT_EQ(readFile("Nubilo.ini"), content);
         ASSERT_FALSE(fs::exists(temporaryPath("Nubilo.ini"))) << "kill " << kill;

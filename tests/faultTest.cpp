@@ -46,22 +46,56 @@ TEST_F(Faults, SettingsPathIsADirectory) {
     EXPECT_TRUE(fs::is_directory("Nubilo.ini"));
 }
 
-TEST_F(Faults, UnreadableFileIsNeitherReadNorReplaced) {
-    writeFile("Nubilo.ini", "Set Rain Time = 7*\n");
-    fs::permissions("Nubilo.ini", fs::perms::none);
+TEST_F(Faults, AnUnreadableFileIsNotMissingAndIsLoadedOnceItCanBeRead) {
     asUnprivileged([] {
+        // The unprivileged user's own file, so that it can make it readable again.
+        writeFile("Nubilo.ini", "Set Rain Time = 7*\n");
+        fs::permissions("Nubilo.ini", fs::perms::none);
         startPlugin(1);
-        EXPECT_EQ(logMessages(),
-                  (std::vector<std::string>{
-                      "[Nubilo] Nubilo.ASI started. Adjusting Weather...",
-                      "[Nubilo] Weather.ini not found, using defaults.",
-                      "[Nubilo] ERROR: Could not write default Weather.ini",
-                      "[Nubilo] Applied weather: Clear"}));
-        runFor(1800, 1);
-        EXPECT_EQ(logMessages().back(), "[Nubilo] Applied weather: Clear");
+        // Not missing: no "not found", no defaults written; the cycle runs on the defaults in
+        // memory, the file is tried every second and said once it has stayed unreadable 5 s.
+        for (int second = 1; second < 5; ++second) runFor(1, 3);
+        const std::vector<std::string> started = {"[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                                                  "[Nubilo] Applied weather: Clear"};
+        EXPECT_EQ(logMessages(), started);
+        const std::string inUse = "[Nubilo] ERROR: Weather.ini is in use by another program or cannot be read; trying again.";
+        runFor(1, 1);
+        EXPECT_EQ(logMessages(), (std::vector<std::string>{started[0], started[1], inUse}));
+        for (int second = 6; second < 65; ++second) runFor(1, 1);
+        EXPECT_EQ(logMessages().size(), 3u);
+        runFor(1, 1);  // a minute since it was said
+        EXPECT_EQ(logMessages(), (std::vector<std::string>{started[0], started[1], inUse, inUse}));
+        // Readable again: loaded at the next try, and the star's rewrite keeps its minutes.
+        fs::permissions("Nubilo.ini", fs::perms::owner_read | fs::perms::owner_write);
+        runFor(1, 1);
+        EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Clear", "Rain"}));
+        runFor(7 * 60, 1);
+        std::vector<int> minutes(10, 30);
+        minutes[0] = 7;
+        EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(minutes, 1));
+        EXPECT_FALSE(fs::exists("Nubilo.ini.bak"));
     });
-    fs::permissions("Nubilo.ini", fs::perms::owner_read);
-    EXPECT_EQ(readFile("Nubilo.ini"), "Set Rain Time = 7*\n");
+}
+
+TEST_F(Faults, AFileUnreadableWhenTheStepIsDueIsBusyAndTheStepIsTriedAgain) {
+    asUnprivileged([] {
+        // Held at the due step's reads (a sync client, a scanner): not a file without a star --
+        // no "Could not open", no "default is used", the weather not applied again -- but busy:
+        // tried again 1, then 2 seconds later, quietly, and the star moves once the file can be read.
+        writeFile("Nubilo.ini", canonicalText(std::vector<int>(10, 1), 4));
+        startPlugin(1);
+        const std::size_t first = logMessages().size();
+        fs::permissions("Nubilo.ini", fs::perms::none);
+        runFor(60, 1);
+        runFor(1, 1);
+        EXPECT_EQ(logMessages().size(), first);
+        fs::permissions("Nubilo.ini", fs::perms::owner_read | fs::perms::owner_write);
+        runFor(2, 2);  // the second busy try asked for a pause of 2 s
+        const std::vector<std::string> messages = logMessages();
+        ASSERT_GT(messages.size(), first);
+        EXPECT_EQ(messages[first], "[Nubilo] Weather.ini updated. New star: Clear");
+        EXPECT_EQ(appliedWeathers(messages), (std::vector<std::string>{"Fog", "Clear"}));
+    });
 }
 
 TEST_F(Faults, ReadOnlyFolderRunsOnDefaultsWithoutRetryingEveryPass) {

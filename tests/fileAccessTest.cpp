@@ -87,6 +87,20 @@ TEST_F(FileAccess, ReadTellsAMissingFileFromOneThatWillNotOpen) {
     FileRead loop = readWholeFile("loop.ini", content, false);
     EXPECT_FALSE(loop.opened);
     EXPECT_FALSE(loop.notFound);
+    // Neither these nor a folder are files in use: no later try will read them.
+    EXPECT_FALSE(missing.inUse || missingDir.inUse || loop.inUse);
+    fs::create_directory("folder.ini");
+    EXPECT_FALSE(readWholeFile("folder.ini", content, false).inUse);
+    // A file whose bytes are refused us is: an open denied, or a read that stops early.
+    asUnprivileged([] {
+        std::string bytes;
+        writeFile("denied.ini", "x\n");
+        fs::permissions("denied.ini", fs::perms::none);
+        const FileRead denied = readWholeFile("denied.ini", bytes, true);
+        EXPECT_TRUE(denied.inUse && !denied.opened && !denied.notFound);
+    });
+    const FileRead stopped = readWholeFile("/proc/self/mem", content, true);  // its first page is unmapped
+    EXPECT_TRUE(stopped.opened && stopped.readError && stopped.inUse);
 
     const std::string bytes("a\0\r\n\xFF", 5);
     writeFile("bin.ini", bytes);

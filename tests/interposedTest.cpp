@@ -5,7 +5,8 @@
 //
 // Index
 //   the interposed C library calls (operator new, fopen/open, nanosleep, clock_gettime, stat)
-//   IdlePass: nothing allocated, opened or queried twice; a save between lookup and rewrite
+//   IdlePass: nothing allocated, opened or queried twice, nor while a file in use waits its retry;
+//     a save between lookup and rewrite
 //   PlayerSave: saves racing the swap, the first poll, the defaults, the clock tick, a reload, the
 //     backup, the judgement of an unusable file
 //   StarStepWork: no settings open on the fibre on any road; an exception is the step's failure
@@ -138,6 +139,23 @@ TEST_F(IdlePass, AbsentFileCostsOneQueryAndNothingElse) {
     EXPECT_EQ(allocations - allocationsBefore, 0);
     EXPECT_EQ(opens - opensBefore, 0);
     EXPECT_EQ(queries - queriesBefore, 500);
+}
+
+TEST_F(IdlePass, AFileInUseIsOpenedOnceASecondNotAtEveryPass) {
+    asUnprivileged([] {
+        writeFile("Nubilo.ini", defaultSettingsText());
+        std::filesystem::permissions("Nubilo.ini", std::filesystem::perms::none);
+        startPlugin(1);
+        // A load waits its retry: frames meanwhile cost what an idle pass costs.
+        const long allocationsBefore = allocations, opensBefore = opens, queriesBefore = queries;
+        ASSERT_TRUE(substituteRunPasses(1000));  // no time passes
+        EXPECT_EQ(allocations - allocationsBefore, 0);
+        EXPECT_EQ(opens - opensBefore, 0);
+        EXPECT_EQ(queries - queriesBefore, 1000);
+        const long settingsBefore = settingsOpens;
+        runFor(1, 1);
+        EXPECT_EQ(settingsOpens - settingsBefore, 1);
+    });
 }
 
 TEST_F(IdlePass, FileSavedBetweenTheStarLookupAndTheRewriteIsKeptAndReloaded) {

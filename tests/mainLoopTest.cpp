@@ -6,6 +6,8 @@
 //   reloads: edits and touches, deletion, saves back to the star, unusable and unfinished files
 //   failures: exceptions, failing queries, a position past the cycle, UTF-16, failed and hung rewrites,
 //   and what a start removes
+//   clocks and holds: a step's wait and the settle time on the monotonic clock, a save unreadable
+//   at its reload
 #include <filesystem>
 
 #include "cycle/cycleState.h"
@@ -402,7 +404,12 @@ TEST_F(MainLoop, StartRemovesWhatAnInterruptedWriteLeftAndNoFileOfAnotherName) {
     EXPECT_FALSE(fs::exists(temporaryPath("Nubilo.ini.bak")));
     EXPECT_TRUE(fs::is_directory(asidePath("Nubilo.ini")));
     for (const char* name : {"Nubilo.ini.old", "Nubilo.ini.tmp", "Nubilo.ini.bak"}) EXPECT_EQ(readFile(name), mine) << name;
-    EXPECT_EQ(logMessages().size(), 3u);
+    // Each removal said once, the backup's first: its pass comes first.
+    EXPECT_EQ(logMessages(),
+              (std::vector<std::string>{"[Nubilo] Nubilo.ASI started. Adjusting Weather...",
+                                        "[Nubilo] Removed Nubilo.ini.bak.nubilo-tmp left by an earlier run.",
+                                        "[Nubilo] Removed Nubilo.ini.nubilo-tmp left by an earlier run.",
+                                        "[Nubilo] single index at 5.", "[Nubilo] Applied weather: Clear"}));
     EXPECT_EQ(readFile("Nubilo.ini"), defaultSettingsText());
 }
 
@@ -421,4 +428,69 @@ TEST_F(MainLoop, AStepThatHangsOnTheDiskIsSaidOnce) {
     substituteFinishHeldJob();
     runFor(0, 2);
     EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Clear", "Snow"}));
+}
+
+TEST_F(MainLoop, AStepsWaitIsMeasuredOnTheMonotonicClock) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    substituteHost.holdJobs = true;
+    runFor(1800, 1);
+    // The calendar clock set forward two days at every pass (a resume, a time sync): no waiting.
+    for (int pass = 0; pass < 10; ++pass) {
+        substituteJumpClock(2 * 86400);
+        runFor(0, 1);
+    }
+    EXPECT_EQ(logMessages().size(), 3u);
+    // Set back a month: a step that really hangs is said all the same, after 30 s of waiting.
+    substituteJumpClock(-30 * 86400);
+    runFor(29, 1);
+    EXPECT_EQ(logMessages().size(), 3u);
+    runFor(1, 1);
+    EXPECT_EQ(logMessages().back(), "[Nubilo] ERROR: Weather.ini has not answered for 30 seconds; the cycle waits for it.");
+    substituteFinishHeldJob();
+    runFor(0, 2);
+    EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Clear", "Snow"}));
+}
+
+TEST_F(MainLoop, ASaveUnreadableAtItsReloadIsNeverWrittenOverAndIsLoadedOnceReadable) {
+    asUnprivileged([] {
+        writeFile("Nubilo.ini", "Set Rain Time = 7*\n");
+        startPlugin(1);
+        // The player saves 33 minutes, and another program keeps the file from us over the pass
+        // that sees the save: the cycle goes on as it stands, and nothing is said yet.
+        const std::string save = "Set Rain Time = 33*\n";
+        writeFile("Nubilo.ini", save);
+        fs::permissions("Nubilo.ini", fs::perms::none);
+        runFor(0, 1);
+        EXPECT_EQ(logMessages().size(), 3u);
+        EXPECT_EQ(cycleState.intervals.at("Rain"), 7);
+        fs::permissions("Nubilo.ini", fs::perms::owner_read | fs::perms::owner_write);
+        // Rain's 7 minutes are up before the next try: the save is not written over with minutes
+        // it did not give.
+        substituteJumpClock(7 * 60);
+        runFor(0, 1);
+        EXPECT_EQ(readFile("Nubilo.ini"), save);
+        runFor(1, 1);  // the next try loads it
+        EXPECT_EQ(appliedWeathers(logMessages()), (std::vector<std::string>{"Rain", "Rain"}));
+        EXPECT_EQ(cycleState.intervals.at("Rain"), 33);
+        runFor(33 * 60, 1);
+        std::vector<int> minutes(10, 30);
+        minutes[0] = 33;
+        EXPECT_EQ(readFile("Nubilo.ini"), canonicalText(minutes, 1));
+    });
+}
+
+TEST_F(MainLoop, AnUnusableFileSettlesOnTheMonotonicClock) {
+    writeFile("Nubilo.ini", defaultSettingsText());
+    startPlugin(1);
+    writeFile("Nubilo.ini", "[Settings]\n");
+    runFor(0, 1);  // seen: it may be a save in progress
+    // The calendar clock jumps an hour on, then two back: no second of the settle time passes.
+    substituteJumpClock(3600);
+    runFor(0, 3);
+    substituteJumpClock(-7200);
+    runFor(0, 3);
+    EXPECT_FALSE(fs::exists("Nubilo.ini.bak"));
+    runFor(2, 1);
+    EXPECT_EQ(readFile("Nubilo.ini.bak"), "[Settings]\n");
 }

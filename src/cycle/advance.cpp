@@ -23,11 +23,22 @@ std::atomic<bool> starStepDone{false};
 
 constexpr const char* couldNotUpdate = "[Nubilo] ERROR: Could not update Weather.ini with new star.";
 
-// While another program keeps holding the file, its refusal is logged again at most this often.
-constexpr std::int64_t busyLogSeconds = 60;
-
-// A step's file work still running after this long is said in the log (the message says 30).
+// A step's file work still running after this long (monotonic) is said in the log (the message
+// says 30).
 constexpr std::int64_t lateStepSeconds = 30;
+
+// The settings file's whole text: a read that stopped early is no text to judge the star by.
+// The file's whole text; false when it could not all be read. A file another program holds
+// makes the whole step busy: tried again shortly, said only once the hold lasts, never taken for
+// a file without a star.
+bool wholeSettingsText(std::string& text, StarStep& step) {
+    const FileRead read = readSettingsFile(settingsPath, text);
+    if (read.inUse) {
+        step.attempted = true;
+        step.outcome = ReplaceOutcome::busy;
+    }
+    return read.opened && !read.readError;
+}
 
 void starStepJob(void*) noexcept {
     runStarStep(starStep);
@@ -45,7 +56,7 @@ void startStarStep(CycleState& state) {
     step.expected = seenSettingsIdentity();
     starStepDone.store(false, std::memory_order_relaxed);
     state.starStepUnderWay = true;
-    state.starStepStartedAt = currentTime();
+    state.starStepStartedAt = monotonicMilliseconds();
     state.starStepLate = false;
     if (!runOffFibre(starStepJob, nullptr)) starStepJob(nullptr);
 }
@@ -53,19 +64,21 @@ void startStarStep(CycleState& state) {
 // A rewrite was tried and ended so.
 bool rewriteEnded(const StarStep& step, ReplaceOutcome outcome) { return step.attempted && step.outcome == outcome; }
 
-// The rewrite's own line, if one was tried: the new star, or the refusal -- a busy file's at
-// once, then at most once a minute while it stays busy.
-void reportRewrite(CycleState& state, const StarStep& step, std::int64_t now) {
-    const bool busy = rewriteEnded(step, ReplaceOutcome::busy);
-    if (busy && (!state.busy || now - state.busyLoggedAt >= busyLogSeconds)) {
-        writeLog(couldNotUpdate);
-        state.busyLoggedAt = now;
-    } else if (step.thrown || rewriteEnded(step, ReplaceOutcome::failed)) {
-        writeLog(couldNotUpdate);
-    } else if (rewriteEnded(step, ReplaceOutcome::written)) {
-        writeLog("[Nubilo] Weather.ini updated. New star: " + step.weathers[static_cast<std::size_t>(step.position)].displayName);
+// The rewrite's own line, if one was tried: the new star, or the refusal -- a busy file's only
+// once it has stayed busy a few seconds (a reader's moment is no news), then at most once a
+// minute while it stays busy. A busy file is tried again after a pause that grows while it stays
+// busy.
+void reportRewrite(CycleState& state, const StarStep& step) {
+    if (rewriteEnded(step, ReplaceOutcome::busy)) {
+        if (holdMet(state.busy, busyRetryMilliseconds(state.busy))) writeLog(couldNotUpdate);
+    } else {
+        holdEnded(state.busy);
+        if (step.thrown || rewriteEnded(step, ReplaceOutcome::failed))
+            writeLog(couldNotUpdate);
+        else if (rewriteEnded(step, ReplaceOutcome::written))
+            writeLog("[Nubilo] Weather.ini updated. New star: " +
+                     step.weathers[static_cast<std::size_t>(step.position)].displayName);
     }
-    state.busy = busy;
     // Our own new file is reloaded on the next pass even where the poll cannot tell it from the
     // old one (FAT32 keeps 2-second steps of local time, so a forced later stamp can round back);
     // so is a save the content check found.
@@ -73,11 +86,6 @@ void reportRewrite(CycleState& state, const StarStep& step, std::int64_t now) {
 }
 
 void takeStarRoad(CycleState& state, const StarStep& step, std::int64_t now) {
-    if (rewriteEnded(step, ReplaceOutcome::busy)) {
-        // Held by another program: still due, tried again shortly; nothing moves meanwhile.
-        state.rewriteRetryTime = now + busyRetrySeconds;
-        return;
-    }
     // The file's star decides the next weather; the reload that follows the rewrite applies it.
     state.currentPosition = step.position;
     state.lastChangeTime = now;
@@ -102,7 +110,7 @@ void advanceCycle() {
     CycleState& state = cycleState;
     if (state.starStepUnderWay) return;  // its result is taken by a later pass
     const std::int64_t now = currentTime();
-    if (!isDue(state, now) || now < state.rewriteRetryTime) return;
+    if (!isDue(state, now) || holdWaits(state.busy, now)) return;
     startStarStep(state);
     takeStarStep();  // at once where the work ran at once
 }
@@ -112,7 +120,8 @@ bool takeStarStep() {
     if (!state.starStepUnderWay) return true;
     if (!starStepDone.load(std::memory_order_acquire)) {
         // A dead network share or a dying disk can hold the work for long: said once.
-        if (!state.starStepLate && currentTime() - state.starStepStartedAt >= lateStepSeconds) {
+        // Its age on the monotonic clock: a clock set forward is no wait, one set back hides none.
+        if (!state.starStepLate && monotonicMilliseconds() - state.starStepStartedAt >= lateStepSeconds * 1000) {
             state.starStepLate = true;
             writeLog("[Nubilo] ERROR: Weather.ini has not answered for 30 seconds; the cycle waits for it.");
         }
@@ -122,7 +131,9 @@ bool takeStarStep() {
     const StarStep& step = starStep;
     const std::int64_t now = currentTime();
     for (const std::string& message : step.messages) writeLog(message);
-    reportRewrite(state, step, now);
+    reportRewrite(state, step);
+    // Held by another program: still due, tried again shortly (reportRewrite); nothing moves meanwhile.
+    if (rewriteEnded(step, ReplaceOutcome::busy)) return true;
     if (step.thrown)
         state.lastChangeTime = now;  // as a refused rewrite: the weather stays until the next due time
     else if (step.star != -1)
@@ -137,6 +148,7 @@ bool takeStarStep() {
 void runStarStep(StarStep& step) noexcept {
     try {
         step.star = findStarIndex(step);
+        if (rewriteEnded(step, ReplaceOutcome::busy)) return;
         if (step.star != -1) {
             step.position = (step.star + 1) % static_cast<std::int32_t>(step.weathers.size());
             updateSettingsStar(step.intervals, step.weathers, step);
@@ -152,8 +164,9 @@ void runStarStep(StarStep& step) noexcept {
 
 std::int32_t findStarIndex(StarStep& step) {
     std::string text;
-    if (!readSettingsFile(settingsPath, text).opened) {
-        step.messages.emplace_back("[Nubilo] ERROR: Could not open Weather.ini to find star index.");
+    if (!wholeSettingsText(text, step)) {
+        if (!rewriteEnded(step, ReplaceOutcome::busy))
+            step.messages.emplace_back("[Nubilo] ERROR: Could not open Weather.ini to find star index.");
         return -1;
     }
     return findStarIndexInText(text);
@@ -161,8 +174,9 @@ std::int32_t findStarIndex(StarStep& step) {
 
 bool validateSettings(StarStep& step) {
     std::string text;
-    if (!readSettingsFile(settingsPath, text).opened) {
-        step.messages.emplace_back("[Nubilo] ERROR: Could not open Weather.ini for validation.");
+    if (!wholeSettingsText(text, step)) {
+        if (!rewriteEnded(step, ReplaceOutcome::busy))
+            step.messages.emplace_back("[Nubilo] ERROR: Could not open Weather.ini for validation.");
         return false;
     }
     return starIsMovable(countStars(text));
@@ -174,6 +188,12 @@ void updateSettingsStar(const IntervalMap& intervals, const std::vector<WeatherE
     // The minutes written come from the last load: write them only over the file that load read.
     // A file saved since, or one still settling, is the player's; the next pass reloads it.
     if (step.settling) return;
+    // No load has read the file (it was in use, say): its minutes are not in memory, so nothing
+    // is written over it; a reload is asked for instead.
+    if (step.expected.contentHash == 0) {
+        step.unseenSave = true;
+        return;
+    }
     step.attempted = true;
     step.outcome = replaceFileContentIf(settingsPath, canonicalSettingsText(intervals, weathers, step.position), false,
                                         step.expected);

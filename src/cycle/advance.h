@@ -25,12 +25,14 @@ struct StarStep {
     std::int32_t position = 0;  // the weather showing; the star road makes it the star's next
     bool customActive = false;
     bool settling = false;      // the loaded file is unusable and settling: it is not written over
-    FileIdentity expected;      // the file the last load read: only that file is rewritten
+    FileIdentity expected;      // the file the last load read: only that file is rewritten, and
+                                // nothing where no load read one (no content hash)
     // Found by the file work.
     std::int32_t star = -1;     // the single starred setting line's weather; -1 for none
     bool attempted = false;     // a rewrite was tried, and `outcome` says how it went
     ReplaceOutcome outcome = ReplaceOutcome::failed;
-    bool unseenSave = false;    // the file changed without a new time or size: reload it
+    bool unseenSave = false;    // the file changed without a new time or size, or no load has
+                                // read it: reload it
     bool thrown = false;        // the work itself failed (out of memory, say)
     std::vector<std::string> messages;
 };

@@ -33,6 +33,36 @@ bool isDue(const CycleState& state, std::int64_t now) {
     return now >= dueTime(state) || now < state.lastChangeTime;
 }
 
+bool holdMet(FileHold& hold, std::int64_t retryMilliseconds) {
+    const std::int64_t now = monotonicMilliseconds();
+    if (!hold.on) hold.since = now;
+    hold.tries = hold.on ? hold.tries + 1 : 1;
+    hold.on = true;
+    hold.retryAt = now + retryMilliseconds;
+    hold.metAtTime = currentTime();
+    if (now - hold.since < holdQuietMilliseconds || (hold.said && now - hold.saidAt < holdRepeatMilliseconds)) return false;
+    hold.said = true;
+    hold.saidAt = now;
+    return true;
+}
+
+void holdEnded(FileHold& hold) { hold.on = false; }
+
+bool holdWaits(const FileHold& hold, std::int64_t now) {
+    return hold.on && now >= hold.metAtTime && monotonicMilliseconds() < hold.retryAt;
+}
+
+std::int64_t retryDelaySeconds(std::int32_t busyTries) {
+    constexpr std::int64_t longest = 60;
+    std::int64_t delay = 1;
+    for (std::int32_t tries = 1; tries < busyTries && delay < longest; ++tries) delay *= 2;
+    return delay < longest ? delay : longest;
+}
+
+std::int64_t busyRetryMilliseconds(const FileHold& hold) {
+    return retryDelaySeconds(hold.on ? hold.tries + 1 : 1) * 1000;
+}
+
 FileIdentity seenSettingsIdentity() { return cycleState.settingsWriteTime; }
 
 bool differsFromSeen(const FileIdentity& file) { return !sameFile(file, cycleState.settingsWriteTime); }

@@ -7,6 +7,20 @@
 #include "fileAccess/fileAccess.h"
 #include "settings/catalogue.h"
 
+// Another program keeping the settings file from the plug-in: the loader could not read it (in
+// use), or the star's rewrite could not replace it (busy). Times are monotonic milliseconds
+// unless named otherwise.
+struct FileHold {
+    bool on = false;                  // the last try met it
+    std::int32_t tries = 0;           // tries in a row that met it
+    std::int64_t since = 0;           // when this hold was first met
+    std::int64_t retryAt = 0;         // when the file is tried again
+    std::int64_t metAtTime = 0;       // calendar seconds at the last try: a clock set back since
+                                      // then is a reason to try again at once
+    bool said = false;                // a line has said a hold of this kind, the last at saidAt
+    std::int64_t saidAt = 0;
+};
+
 struct CycleState {
     std::int32_t currentPosition = 0;  // catalogue index, or index into customCycle while customActive
     std::int64_t lastChangeTime = 0;   // whole seconds since 1970 when the weather was last set
@@ -20,15 +34,16 @@ struct CycleState {
     // An unusable file seen on a reload is left alone until it has stayed the same this long:
     // an editor's save truncates the file first and writes it a moment later.
     bool settling = false;
-    std::int64_t settlingSince = 0;      // clock reading when the file last changed while settling
-    // While another program holds the file so that the star's rewrite cannot be made safely, the
-    // step waits and tries again from this clock reading on.
-    std::int64_t rewriteRetryTime = 0;
-    // The last due step found the file busy; its refusal was last logged at busyLoggedAt.
-    bool busy = false;
-    std::int64_t busyLoggedAt = 0;
-    // The step's file work has been started off the fibre (at starStepStartedAt) and its result
-    // not yet taken; starStepLate once that has been said to take too long.
+    std::int64_t settlingSince = 0;      // monotonic milliseconds when the file last changed while settling
+    // The settings file could not be read at the last load: nothing of it is remembered, and the
+    // loop goes on as it stood (at start, on the defaults, in memory only) until a later load.
+    FileHold inUse;
+    // The last due step found the file held so that the star's rewrite cannot be made safely:
+    // the step waits and tries again.
+    FileHold busy;
+    // The step's file work has been started off the fibre (at starStepStartedAt, monotonic
+    // milliseconds) and its result not yet taken; starStepLate once that has been said to take
+    // too long.
     bool starStepUnderWay = false;
     std::int64_t starStepStartedAt = 0;
     bool starStepLate = false;
@@ -37,8 +52,22 @@ struct CycleState {
 // Seconds an unusable file must stay unchanged before it is backed up and replaced.
 constexpr std::int64_t settleSeconds = 2;
 
-// Seconds between two tries of a star rewrite that found the file busy.
-constexpr std::int64_t busyRetrySeconds = 1;
+// Seconds before the next try of a star rewrite that found the file busy `busyTries` times in a
+// row: 1, 2, 4 ... doubling up to a minute. A scanner's moment is waited out at once; a program
+// that keeps the file for long is not asked every second.
+std::int64_t retryDelaySeconds(std::int32_t busyTries);
+
+// The pause before the next try should this one meet the hold too, in milliseconds.
+std::int64_t busyRetryMilliseconds(const FileHold& hold);
+
+// Milliseconds between two loads of a file that was in use: a pending load opens the file no
+// more often than this, whatever the frame rate.
+constexpr std::int64_t inUseRetryMilliseconds = 1000;
+
+// A hold on the file is said only once it has lasted this long (a reader's moment is no news),
+// then at most once a minute.
+constexpr std::int64_t holdQuietMilliseconds = 5000;
+constexpr std::int64_t holdRepeatMilliseconds = 60000;
 
 extern CycleState cycleState;
 
@@ -57,6 +86,16 @@ std::int64_t dueTime(const CycleState& state);
 // Whether the cycle step is due at clock reading `now`: never before the first load; at once when
 // the clock was set back before the last change.
 bool isDue(const CycleState& state, std::int64_t now);
+
+// A try of the file met the hold: it is tried again `retryMilliseconds` later. True when the
+// hold is to be said now: once it has lasted holdQuietMilliseconds, then at most once in
+// holdRepeatMilliseconds (counted across holds of the same kind).
+bool holdMet(FileHold& hold, std::int64_t retryMilliseconds);
+// A try got through: a later hold starts anew.
+void holdEnded(FileHold& hold);
+// Whether a held file is still left alone at calendar time `now`: until its retry time, unless
+// the calendar clock has been set back since the try.
+bool holdWaits(const FileHold& hold, std::int64_t now);
 
 // The settings file as the loop last saw it (absent: none seen), and whether a reading of the
 // file differs from it: another last-write time, size or inode.

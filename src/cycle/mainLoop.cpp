@@ -30,15 +30,41 @@ void rememberSettingsIdentity(const FileIdentity& identity) {
 }
 
 // A crash in the middle of a rewrite (the game killed, a power cut) may have left the old file
-// aside and our temporary beside it: the player's file goes back before it is loaded.
-Recovery recoverFile(const std::string& path, const std::string& name) {
-    const Recovery recovery = recoverInterruptedReplace(path);
-    switch (recovery) {
+// aside and our temporary beside it: the player's file goes back before it is loaded. An aside
+// file found alone may be the only copy: kept, under a name the line gives. Each leftover of
+// ours that goes is said, so a player who finds a file gone finds why.
+Recovery recoverFile(const std::string& path, const std::string& name, const std::string& keepAs) {
+    const RecoveryReport report = recoverInterruptedReplace(path, keepAs);
+    switch (report.outcome) {
         case Recovery::nothing: break;
         case Recovery::restored: writeLog("[Nubilo] " + name + " restored after an interrupted rewrite."); break;
-        case Recovery::failed: writeLog("[Nubilo] ERROR: Could not restore " + name + " from " + asidePath(path) + "."); break;
+        case Recovery::kept:
+            writeLog("[Nubilo] An interrupted rewrite left only " + report.aside + ": kept as " + report.keptAs + ".");
+            break;
+        case Recovery::failed: writeLog("[Nubilo] ERROR: Could not restore " + name + " from " + report.aside + "."); break;
+        case Recovery::notKept:
+            writeLog("[Nubilo] ERROR: Could not keep " + report.aside + ", left alone by an interrupted rewrite, "
+                     "under another name; no defaults written.");
+            break;
     }
-    return recovery;
+    for (const std::string& removed : report.removed) writeLog("[Nubilo] Removed " + removed + " left by an earlier run.");
+    for (const std::string& left : report.notRemoved)
+        writeLog("[Nubilo] ERROR: Could not remove " + left + " left by an earlier run.");
+    return report.outcome;
+}
+
+// A file there but not read: nothing of it is remembered, so the poll loads it at its next try
+// (a second on); said once it has lasted a few seconds. True while the loop keeps its state: only
+// a start, which has none, takes the defaults meanwhile.
+bool keepStateWhileInUse(const SettingsLoad& load) {
+    CycleState& state = cycleState;
+    if (!load.inUse) {
+        holdEnded(state.inUse);
+        return false;
+    }
+    forgetSeenSettings();
+    if (holdMet(state.inUse, inUseRetryMilliseconds)) writeLog(inUseMessage);
+    return !state.workingCatalogue.empty();
 }
 
 }  // namespace
@@ -49,6 +75,7 @@ SettingsLoad adoptSettings(UnusableFile unusable) {
     std::vector<std::int32_t> markedIndexes;
     SettingsLoad load;
     IntervalMap intervals = loadSettings(startIndex, markedIndexes, unusable, load);
+    if (keepStateWhileInUse(load)) return load;
     // What the next rewrite may replace: the file this load read, as it was before the read.
     if (load.read.exists) rememberSettingsIdentity(load.read);
     if (load.deferred) return load;
@@ -75,10 +102,14 @@ void startCycle() noexcept {
     try {
         clearLog();
         writeLog("[Nubilo] Nubilo.ASI started. Adjusting Weather...");
-        const Recovery recovery = recoverFile(settingsPath, "Weather.ini");
-        recoverFile(settingsBackupPath, settingsBackupPath);
+        // The backup first: its own aside file found alone goes back under its name. After the
+        // settings' pass, which may keep an aside file of theirs as the backup, that name would be
+        // taken, and the backup's aside file taken for one whose rewrite had ended.
+        recoverFile(settingsBackupPath, settingsBackupPath, settingsBackupPath);
+        const Recovery recovery = recoverFile(settingsPath, "Weather.ini", settingsBackupPath);
         // A file that could not be put back keeps its name free of defaults for the next start.
-        const SettingsLoad load = adoptSettings(recovery == Recovery::failed ? UnusableFile::keep : UnusableFile::replace);
+        const bool stillAside = recovery == Recovery::failed || recovery == Recovery::notKept;
+        const SettingsLoad load = adoptSettings(stillAside ? UnusableFile::keep : UnusableFile::replace);
         // The file as the loader read it (or as its own default write left it): a save that
         // lands after the read is then a change for the first pass.
         rememberSettingsIdentity(load.wroteDefaults ? load.written : load.read);
@@ -93,12 +124,16 @@ namespace {
 
 void reload(UnusableFile unusable) {
     CycleState& state = cycleState;
-    if (adoptSettings(unusable).deferred) {
+    const SettingsLoad load = adoptSettings(unusable);
+    if (load.inUse) return;  // the cycle goes on as it stands
+    if (load.deferred) {
         state.settling = true;
-        state.settlingSince = currentTime();
+        state.settlingSince = monotonicMilliseconds();
         return;
     }
     state.lastChangeTime = currentTime();
+    // A new load starts a new wait: a busy rewrite before it is no hold of the next step's.
+    holdEnded(state.busy);
 }
 
 }  // namespace
@@ -117,12 +152,12 @@ void runCyclePass() noexcept {
         FileIdentity file;
         if (queryFileIdentity(settingsPath.c_str(), file)) {
             if (differsFromSeen(file)) {
-                rememberSettingsIdentity(file);
-                reload(UnusableFile::defer);
-            } else if (state.settling &&
-                       // Unsigned: a clock set back since the change makes the file count as
-                       // settled at once, not wait for the clock to catch up.
-                       static_cast<std::uint64_t>(currentTime() - state.settlingSince) >= settleSeconds) {
+                // A file in use is opened again at its retry time, not at every pass.
+                if (!holdWaits(state.inUse, currentTime())) {
+                    rememberSettingsIdentity(file);
+                    reload(UnusableFile::defer);
+                }
+            } else if (state.settling && monotonicMilliseconds() - state.settlingSince >= settleSeconds * 1000) {
                 reload(UnusableFile::replace);  // unchanged long enough: no save is in progress
             }
         }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <system_error>
 
 #include "fileAccess/fileAccessPlatform.h"
@@ -26,6 +27,16 @@ std::uint64_t contentHashOf(std::string_view bytes) {
     return hash == 0 ? 1 : hash;
 }
 
+namespace {
+
+// A folder is no file in use: its reads are refused for good.
+bool isFolder(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+}  // namespace
+
 FileRead readWholeFile(const std::string& path, std::string& content, bool binary) {
     FileRead result;
     content.clear();
@@ -33,7 +44,9 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
     // Always the bytes on disk, so that their hash matches what a check of the file reads.
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        result.notFound = errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG;
+        const int error = errno;
+        result.notFound = error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG;
+        result.inUse = !result.notFound && error != ELOOP && !isFolder(path);
         return result;
     }
     result.opened = true;
@@ -54,6 +67,7 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
     content.resize(used);
     result.readError = std::ferror(file) != 0;
     std::fclose(file);
+    result.inUse = result.readError && !isFolder(path);
     if (result.identity.exists) result.identity.contentHash = contentHashOf(content);
     if (!binary) takeLineEnds(content);
     return result;
@@ -78,24 +92,25 @@ std::string temporaryPath(const std::string& file) { return file + ".nubilo-tmp"
 
 std::string asidePath(const std::string& file) { return file + ".nubilo-old"; }
 
+std::string keptPath(const std::string& file, int number) {
+    std::string name = file + ".nubilo-kept";
+    if (number > 1) name.append("-").append(std::to_string(number));
+    return name;
+}
+
 namespace {
 
-// The old file found (and on Windows held) first, then a temporary beside it written and flushed,
-// then put in place by the platform's own checked replace.
-ReplaceOutcome replace(const std::string& path, std::string_view content, bool binary, const FileIdentity* expected,
-                       FileIdentity* written) {
-    OldFile old;
-    if (const std::optional<ReplaceOutcome> refused = takeOldFile(path, expected, old)) return *refused;
+// Writes the bytes to a new temporary and flushes them; empty to go on, with `made` its identity.
+std::optional<ReplaceOutcome> writeTemporary(OldFile& old, const std::string& bytes, FileIdentity& made) {
     std::FILE* file = openTemporary(old);
     if (file == nullptr) {
         abandonReplace(old);
         return old.temporaryRefusal;
     }
     takePermissions(file, old);
-    const std::string bytes = diskBytes(content, binary);
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
     ok = stampAndFlush(file, old) && ok;
-    FileIdentity made = identityOfOpenFile(file);
+    made = identityOfOpenFile(file);
     made.contentHash = contentHashOf(bytes);
     ok = std::fclose(file) == 0 && ok;
     if (!ok) {
@@ -103,10 +118,69 @@ ReplaceOutcome replace(const std::string& path, std::string_view content, bool b
         abandonReplace(old);
         return ReplaceOutcome::failed;
     }
+    return std::nullopt;
+}
+
+// The old file found (and on Windows held) first, then a temporary beside it written and flushed
+// (or the one a busy try left, taken up), then put in place by the platform's own checked replace.
+ReplaceOutcome replace(const std::string& path, std::string_view content, bool binary, const FileIdentity* expected,
+                       FileIdentity* written) {
+    OldFile old;
+    if (const std::optional<ReplaceOutcome> refused = takeOldFile(path, expected, old)) return *refused;
+    const std::string bytes = diskBytes(content, binary);
+    FileIdentity made;
+    if (!reuseTemporary(old, bytes, made))
+        if (const std::optional<ReplaceOutcome> unwritten = writeTemporary(old, bytes, made)) return *unwritten;
     return putInPlace(old, expected, made, written);
 }
 
+// A leftover of ours goes, and the report says so either way.
+void removeLeftover(const std::string& name, const std::string& shown, RecoveryReport& report) {
+    if (!isPlainFile(name)) return;
+    (removeFile(name) ? report.removed : report.notRemoved).push_back(shown);
+}
+
+// An aside file alone: under the caller's name for it where that is free, else under the first
+// free name of ours beside it. Never over anything: an earlier backup is a copy of its own.
+bool keepLoneAside(const std::string& aside, const ReplacePlace& place, const std::string& keepAs,
+                   RecoveryReport& report) {
+    if (moveToFreeName(aside, platformName(keepAs))) {
+        report.keptAs = keepAs;
+        return true;
+    }
+    for (int number = 1; number <= keptNames; ++number) {
+        if (moveToFreeName(aside, keptPath(place.target, number))) {
+            report.keptAs = keptPath(place.shown, number);
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+RecoveryReport recoverInterruptedReplace(const std::string& path, const std::string& keepAs) {
+    RecoveryReport report;
+    const ReplacePlace place = replacePlace(path);
+    const std::string aside = asidePath(place.target), temporary = temporaryPath(place.target);
+    report.aside = asidePath(place.shown);
+    if (!nameTaken(place.target) && isPlainFile(aside)) {
+        if (isPlainFile(temporary))
+            // Both beside a missing file: a replace cut off between its renames. The old file goes
+            // back; should that fail, both stay for the next start to try again.
+            report.outcome = moveToFreeName(aside, place.target) ? Recovery::restored : Recovery::failed;
+        else
+            report.outcome = keepLoneAside(aside, place, keepAs, report) ? Recovery::kept : Recovery::notKept;
+        if (report.outcome == Recovery::failed || report.outcome == Recovery::notKept) return report;
+    }
+    // An aside file may be the only copy of the player's file, and the temporary beside it marks
+    // the pair: both go only beside a file that is there, or where no aside file waits (a name
+    // that cannot be looked at, a share's hiccup, is neither).
+    if (!isPlainFile(place.target) && isPlainFile(aside)) return report;
+    removeLeftover(temporary, temporaryPath(place.shown), report);
+    removeLeftover(aside, report.aside, report);
+    return report;
+}
 
 bool replaceFileContent(const std::string& path, std::string_view content, bool binary) {
     return replace(path, content, binary, nullptr, nullptr) == ReplaceOutcome::written;

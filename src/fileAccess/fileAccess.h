@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // What the change poll and the compare-before-replace look at: last-write time and size. A save
 // in progress may keep the time of its truncation, but not its size.
@@ -33,6 +34,10 @@ struct FileRead {
     bool opened = false;
     bool notFound = false;   // the open failed because nothing of that name is there
     bool readError = false;  // the read stopped before the end; what came before is kept
+    // There, but its bytes could not all be had: the open was refused (another program holds
+    // the file -- on Windows a sharing or lock violation -- or access is denied) or the read
+    // stopped early. Not for a missing file, a folder or a loop of links.
+    bool inUse = false;
     FileIdentity identity;   // the opened file, taken before its first byte was read; its content
                              // hash is that of the bytes read
 };
@@ -50,8 +55,9 @@ void takeLineEnds(std::string& bytes);
 void takeTextMode(std::string& bytes);
 
 // The names a replace makes beside the file it replaces (links followed): its temporary, and on
-// Windows the old file put aside for a moment. Names no player gives a file of his own; nothing
-// else is ever made, renamed over or deleted.
+// Windows the old file put aside for a moment; and keptPath below, where the start keeps an aside
+// file found alone. Names no player gives a file of his own; nothing else is ever made, renamed
+// over or deleted.
 std::string temporaryPath(const std::string& file);
 std::string asidePath(const std::string& file);
 
@@ -85,12 +91,39 @@ ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view co
 bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept;
 
 enum class Recovery {
-    nothing,   // no replace was cut off between its renames
+    nothing,   // no replace was cut off between its renames, and no aside file was alone
     restored,  // the old file was put back under its name
-    failed,    // it could not be: the old file stays aside, and so does the temporary
+    kept,      // an aside file alone (no file, no temporary beside it) was kept under another name
+    failed,    // the old file could not be put back: it stays aside, and so does the temporary
+    notKept,   // the aside file alone could not be kept under another name: it stays aside
 };
 
-// After a crash, at start-up: where a replace was cut off between putting the old file aside and
-// the new one in place (no file, the aside file and the temporary there), puts the old file back;
-// then removes what earlier replaces left beside `path`. Touches no other name.
-Recovery recoverInterruptedReplace(const std::string& path);
+// What the start's recovery did, with every name as the log gives it: beside the caller's path
+// where that is where the file is, else (a link's target) where the file really is.
+struct RecoveryReport {
+    Recovery outcome = Recovery::nothing;
+    std::string aside;                    // the old file's aside name, looked at
+    std::string keptAs;                   // kept: where it is now
+    std::vector<std::string> removed;     // leftovers of ours removed, one by one
+    std::vector<std::string> notRemoved;  // leftovers of ours whose removal was refused
+};
+
+// After a crash, at start-up, beside the file `path` leads to -- a link's target, read from the
+// link itself where that target is missing. Where a replace was cut off between putting the old
+// file aside and the new one in place (no file, the aside file and the temporary there), puts the
+// old file back. An aside file alone beside a missing file may be the only copy (the temporary
+// taken away by the player or a scanner): it is kept, never deleted -- as `keepAs`, or where that
+// name is taken as a name of ours beside it (keptPath). Then removes what earlier replaces left:
+// the temporary, and an aside file beside a file that is there (its replace had ended). Touches
+// no other name.
+RecoveryReport recoverInterruptedReplace(const std::string& path, const std::string& keepAs);
+
+// The names a lone aside file is kept under when `keepAs` is taken, in turn: the first
+// ".nubilo-kept", then ".nubilo-kept-2" up to keptNames. None free: it is not kept.
+constexpr int keptNames = 9;
+std::string keptPath(const std::string& file, int number);
+
+// A symbolic link (or a chain of them) whose target is missing: a write there would replace the
+// link (Windows) or make a file where it points, out of the player's sight. Windows: also a POSIX
+// link under Wine, which shows as no file at all but refuses a file made in its place.
+bool isLinkToNothing(const std::string& path);

@@ -1,6 +1,7 @@
 #pragma once
-// What the one-step replace of fileAccess.cpp asks of the platform. fileAccessPosix.cpp and
-// fileAccessWindows.cpp each implement every call; CMake builds the one that fits.
+// What the one-step replace and the start's recovery of fileAccess.cpp ask of the platform.
+// fileAccessPosix.cpp and fileAccessWindows.cpp each implement every call; CMake builds the one
+// that fits.
 
 #include <cstdint>
 #include <cstdio>
@@ -15,8 +16,11 @@ struct OldFile {
     std::string target;      // the real file, links followed: the temporary goes beside it
                              // (Windows: a full path, UTF-8)
     FileIdentity identity;   // absent when nothing is there
-    std::uint32_t mode = 0;  // POSIX permission and type bits, kept for the new file; 0 on Windows
+    std::uint32_t mode = 0;  // kept for the new file: POSIX permission and type bits; Windows: the
+                             // hidden and system attributes
     bool temporaryMade = false;
+    void* heldTemporary = nullptr;  // Windows: the temporary's handle, held with delete access from
+                                    // its creation to its move-in
     ReplaceOutcome temporaryRefusal = ReplaceOutcome::failed;  // why no temporary could be made
 };
 
@@ -28,13 +32,22 @@ std::string diskBytes(std::string_view content, bool binary);
 
 // Finds the file a replace of `path` puts new content in place of and checks it against the
 // expectation (none: whatever is there). It must be a regular file the user lets us write, and
-// on Windows one we can hold against writers (else busy): so no temporary is made for a file
-// that cannot be replaced. Empty to go on; otherwise the outcome that ends the replace, with
-// nothing made.
+// on Windows one we can hold against writers and, where the expectation has content, read
+// through the hold (else busy): so no temporary is made for a file that cannot be replaced.
+// Empty to go on; otherwise the outcome that ends the replace, with nothing made.
 std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old);
 
-// Creates (or empties a leftover of our own) the temporary beside the old file, for writing
-// bytes; null when it cannot be made, with the reason in old.temporaryRefusal.
+// Takes up the temporary an earlier replace of the same old file left written with these very
+// bytes, after checking that it is still that file with that content (Windows keeps one across
+// the tries of a busy replace, so a scanner that looks at every new file has nothing new to look
+// at); `made` receives its identity. False: none to take up, write one.
+bool reuseTemporary(OldFile& old, const std::string& bytes, FileIdentity& made);
+
+// Creates the temporary beside the old file, for writing bytes (a leftover of our own there is
+// emptied; on Windows deleted first, so the temporary is always a new file); null when it cannot
+// be made, with the reason in old.temporaryRefusal. On Windows it is held, with delete access and
+// sharing reading only, until putInPlace or abandonReplace ends the replace: another program can
+// open it only sharing deletion, and so cannot stop its move-in.
 std::FILE* openTemporary(OldFile& old);
 
 // Gives the freshly opened temporary the old file's permissions, where the platform has them.
@@ -47,8 +60,36 @@ bool stampAndFlush(std::FILE* temporary, const OldFile& old);
 // Puts the flushed temporary (identity `made`) in place of the old file, but only while it is
 // still `expected` (no expectation: whatever it is), so that no save made after the check is
 // written over (Windows: the old file held again and checked, content included, from then to the
-// replace). Ends the replace: the temporary is removed unless it is what the file's name now names.
+// replace, and looked at again after each move, for programs no share mode binds). Ends the
+// replace: the temporary is removed unless it is what the file's name now names, or (Windows) kept
+// for the next try of a busy replace, or left to mark a gap that the next start puts right.
 ReplaceOutcome putInPlace(OldFile& old, const FileIdentity* expected, const FileIdentity& made, FileIdentity* written);
 
 // Ends a replace that stops before putInPlace: the temporary removed.
 void abandonReplace(OldFile& old);
+
+// The start's recovery. Its names are in the platform's own form (Windows: full paths in UTF-8).
+
+// Where a replace of `path` keeps the file and its names beside it: the end of its chain of
+// links, read from the links themselves where the target is missing; `path` itself where it is
+// no link. `shown` names it for the log: `path` where the file is where `path` says, else the
+// target (Windows: its full path).
+struct ReplacePlace {
+    std::string target;
+    std::string shown;
+};
+ReplacePlace replacePlace(const std::string& path);
+
+// A caller's name (Windows: in the ANSI code page, maybe relative) in the platform's form.
+std::string platformName(const std::string& path);
+
+// Something is there under the name, a link to nothing included; or it cannot be told.
+bool nameTaken(const std::string& name);
+
+// A file of ours to move or delete: no folder, no link.
+bool isPlainFile(const std::string& name);
+
+// Renames a file to a name nothing holds, never over anything, durably where the platform says so.
+bool moveToFreeName(const std::string& from, const std::string& to);
+
+bool removeFile(const std::string& name);

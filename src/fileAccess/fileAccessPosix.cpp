@@ -40,11 +40,6 @@ std::string linkTarget(const std::string& path) {
     return target.string();
 }
 
-bool isRegularFile(const std::string& path) {
-    struct stat info;
-    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // Still what the caller based its decision on? No expectation: always.
 bool stillAsExpected(const std::string& target, const FileIdentity* expected) {
     if (expected == nullptr) return true;
@@ -132,6 +127,9 @@ std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIde
     return std::nullopt;
 }
 
+// Nothing to wait for here: no replace is ever busy, so no temporary outlives one.
+bool reuseTemporary(OldFile&, const std::string&, FileIdentity&) { return false; }
+
 std::FILE* openTemporary(OldFile& old) {
     std::FILE* file = std::fopen(temporaryPath(old.target).c_str(), "wb");
     old.temporaryMade = file != nullptr;
@@ -185,10 +183,36 @@ ReplaceOutcome putInPlace(OldFile& old, const FileIdentity* expected, const File
     return ReplaceOutcome::failed;
 }
 
-Recovery recoverInterruptedReplace(const std::string& path) {
-    // The exchange leaves no gap to restore; a kill before it, or before the swapped-out old file
-    // is removed, leaves the temporary.
-    const std::string temporary = temporaryPath(linkTarget(path));
-    if (isRegularFile(temporary)) std::remove(temporary.c_str());
-    return Recovery::nothing;
+bool isLinkToNothing(const std::string& path) {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) && ::stat(path.c_str(), &info) != 0;
 }
+
+ReplacePlace replacePlace(const std::string& path) {
+    // The exchange of the replace leaves no gap here; a folder carried over from Windows, or a
+    // Proton run of the Windows plug-in, may.
+    const std::string target = linkTarget(path);
+    return {target, target};
+}
+
+std::string platformName(const std::string& path) { return path; }
+
+bool nameTaken(const std::string& name) {
+    struct stat info;
+    return ::lstat(name.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
+}
+
+bool isPlainFile(const std::string& name) {
+    struct stat info;
+    return ::lstat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool moveToFreeName(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;  // else a file system without it: look, then rename
+#endif
+    return !nameTaken(to) && std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool removeFile(const std::string& name) { return std::remove(name.c_str()) == 0; }

@@ -7,11 +7,14 @@ const std::string settingsPath = "Nubilo.ini";
 const std::string settingsBackupPath = "Nubilo.ini.bak";
 const char* const backupSavedMessage = "[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.";
 const char* const defaultsWrittenMessage = "[Nubilo] Default Weather.ini written.";
+const char* const inUseMessage = "[Nubilo] ERROR: Weather.ini is in use by another program or cannot be read; trying again.";
 
 namespace {
 
 constexpr const char* backupFailed =
     "[Nubilo] ERROR: Could not save unusable Weather.ini as Nubilo.ini.bak; defaults not written.";
+constexpr const char* linkToNothing =
+    "[Nubilo] ERROR: Weather.ini is a link to a missing file; the link is kept, defaults not written.";
 
 // The default file, only over the file expected when there is an expectation.
 ReplaceOutcome writeDefaultsFile(const FileIdentity* expected, FileIdentity* written) {
@@ -32,6 +35,11 @@ bool logDefaults(ReplaceOutcome outcome) {
 }
 
 bool writeDefaults(const FileIdentity* expected, FileIdentity* written) {
+    // The player's link stays: defaults would replace it (Windows) or appear where it points.
+    if (isLinkToNothing(settingsPath)) {
+        writeLog(linkToNothing);
+        return false;
+    }
     return logDefaults(writeDefaultsFile(expected, written));
 }
 
@@ -85,14 +93,21 @@ IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& ma
     load = SettingsLoad{};
     std::string text;
     const FileRead file = readSettingsFile(settingsPath, text);
+    if (file.inUse) {
+        // Held by another program, or refused us: not missing. Nothing is written over what could
+        // not be read, and nothing of it is remembered, so the caller loads it once it can.
+        load.inUse = true;
+        startIndex = defaultStartIndex;
+        return defaultIntervals();
+    }
     load.read = file.identity;
     if (!file.opened) {
         writeLog("[Nubilo] Weather.ini not found, using defaults.");
         if (file.notFound && unusable != UnusableFile::keep) {
             load.wroteDefaults = writeDefaultSettingsIf(FileIdentity{}, &load.written);
         } else if (!file.notFound) {
-            // There, but unreadable (held exclusively, no permission): what could not be read is
-            // not replaced. Its identity keeps the poll from reloading it pass after pass.
+            // There, but no file that opens (a folder, a loop of links): nothing is written over
+            // it. Its identity keeps the poll from reloading it pass after pass.
             writeLog("[Nubilo] ERROR: Could not write default Weather.ini");
             queryFileIdentity(settingsPath.c_str(), load.read);
         }

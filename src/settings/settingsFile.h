@@ -18,6 +18,9 @@ extern const std::string settingsBackupPath;
 extern const char* const backupSavedMessage;
 extern const char* const defaultsWrittenMessage;
 
+// The line that says the file is there but could not be read, said by the loop that retries it.
+extern const char* const inUseMessage;
+
 // Reads a settings file as the single-byte text the parser works on (settingsTextOf).
 FileRead readSettingsFile(const std::string& path, std::string& text);
 
@@ -46,10 +49,13 @@ struct SettingsLoad {
     bool wroteDefaults = false;
     bool deferred = false;       // an unusable or truncated-looking file left alone: the map
                                  // returned is empty
+    bool inUse = false;          // there, but not wholly read (FileRead::inUse): nothing written
+                                 // or logged, `read` absent; the map returned is the defaults
 };
 
 // Reads the settings file: returns every weather's minutes, appends the marked lines' indexes in
-// file order and sets startIndex as the file says. Writes defaults when no file is usable.
+// file order and sets startIndex as the file says. Writes defaults when no file is usable; a file
+// that is there but cannot be read is not missing, and nothing is written for it.
 IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& markedIndexes);
 IntervalMap loadSettings(std::int32_t& startIndex, std::vector<std::int32_t>& markedIndexes, UnusableFile unusable,
                          SettingsLoad& load);
