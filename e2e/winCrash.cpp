@@ -16,9 +16,6 @@
 // kills' time (120). NUBILO_CRASH_NO_RESTORE=1: the next start cannot move the aside file back;
 // the losses are counted, and there must be some.
 //
-// Index: the player's files; the child (counted file imports, runChild); the parent (children,
-// the checks after a kill and after the next start); step kills, random kills, main.
-//
 // Index
 //   the player's files and the texts a rewrite may leave
 //   the child: the plug-in loaded, its file calls counted (afterFileCall, fileHooks), the kill
