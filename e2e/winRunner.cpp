@@ -8,8 +8,8 @@
 //   taken, a save in one tick, a symbolic link
 //   [faults] the plug-in's own calls refused (the move-in, a read under the hold, the start's
 //   restore), a read-only file, a save while the temporary is flushed, a flush that hangs while
-//   the clock jumps; the start after a crash: the pair put back, an aside file alone kept, a held
-//   leftover, a link's interrupted rewrite
+//   the clock jumps, a save into the old file as ours moves in; the start after a crash: the pair
+//   put back, an aside file alone kept, a held leftover, a link's interrupted rewrite
 //   [others] a scanner at each new temporary, a deleted aside or temporary that keeps its name, the
 //   hidden and system attributes
 //   in use: a holder sharing nothing over the start and over a reload; readers for real time
@@ -143,6 +143,8 @@ const std::string playersOld = "my own backup, not the plug-in's\r\n";
 const std::string playersTmp = "a player's scratch file\r\n";
 const std::string couldNotUpdate = "[Nubilo] ERROR: Could not update Weather.ini with new star.";
 
+const std::string keptLine =
+    "[Nubilo] A file at Nubilo.ini.nubilo-old, perhaps your latest save, is kept as Nubilo.ini.nubilo-kept.";
 std::string newStar(const char* name) { return std::string("[Nubilo] Weather.ini updated. New star: ") + name; }
 std::string applied(const char* name) { return std::string("[Nubilo] Applied weather: ") + name; }
 
@@ -259,9 +261,11 @@ void checkAsideNameTaken() {
     // never cleared away: it is kept beside under a name of ours, and the rewrite goes on.
     writeFile("Nubilo.ini.nubilo-old", playersOld);
     const std::string before = readFile("Nubilo.ini");
+    const std::size_t first = logMessages().size();
     host.clock += 1800;
     CHECK(duePass());
     CHECK(readFile("Nubilo.ini") != before && readFile("Nubilo.ini.nubilo-kept") == playersOld && noneOfOurs());
+    CHECK(messagesSince(first).size() == 2 && messagesSince(first)[0] == keptLine);
     CHECK(substituteRunPasses(1));
     fs::remove("Nubilo.ini.nubilo-kept");
 }
@@ -342,6 +346,11 @@ Refusal moveRefusal;
 Refusal readRefusal;      // the plug-in's own reads (of the held file's content)
 Refusal moveInRefusal;    // the temporary's move into Nubilo.ini: a try counts once
 std::string saveAtFlush;  // saved over Nubilo.ini at the next flush, then cleared
+// A program no share mode binds (a Linux editor under Wine) saves into the old file as ours is
+// moved in: the plug-in's next read of it sees other bytes. With lateSaveStuck, a second name of
+// our new file seems to stay (another program has it open), so ours cannot leave Nubilo.ini.
+bool lateSave = false, lateSaveStuck = false;
+bool lateSaveDue = false;
 HANDLE flushGate = nullptr;  // the next flush waits until it is set (a disk that hangs), then cleared
 
 // [others] A scanner at each new temporary for 150 ms from its making: one that opens it as the
@@ -394,10 +403,14 @@ BOOL WINAPI refusableRename(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID 
 }
 
 BOOL WINAPI refusableLink(LPCWSTR name, LPCWSTR existing, LPSECURITY_ATTRIBUTES security) {
-    if ((moveInRefusal.remaining == 0 && !scannerRefuses()) || !endsWith(existing, L".nubilo-tmp"))
-        return realCreateHardLinkW(name, existing, security);
-    SetLastError(scannerRefuses() ? ERROR_ACCESS_DENIED : moveInRefusal.error);
-    return FALSE;
+    const bool temporary = endsWith(existing, L".nubilo-tmp");
+    if (temporary && (moveInRefusal.remaining != 0 || scannerRefuses())) {
+        SetLastError(scannerRefuses() ? ERROR_ACCESS_DENIED : moveInRefusal.error);
+        return FALSE;
+    }
+    const BOOL ok = realCreateHardLinkW(name, existing, security);
+    if (ok && temporary && std::exchange(lateSave, false)) lateSaveDue = true;
+    return ok;
 }
 
 // Each new temporary the plug-in makes is what a scanner looks at.
@@ -422,6 +435,7 @@ HANDLE WINAPI watchedCreate(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_
 }
 
 DWORD WINAPI answeredAttributes(LPCWSTR name) {
+    if (lateSaveStuck && endsWith(name, L".nubilo-tmp")) return FILE_ATTRIBUTE_NORMAL;
     const bool pending = (asidePending && endsWith(name, L".nubilo-old")) || (temporaryPending && endsWith(name, L".nubilo-tmp"));
     if (!pending) return realGetFileAttributesW(name);
     SetLastError(ERROR_ACCESS_DENIED);
@@ -443,6 +457,11 @@ BOOL WINAPI refusableMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
 // A range of the file locked by another program refuses reads on Windows; Wine does not enforce
 // such locks, so the refusal is made here.
 BOOL WINAPI refusableRead(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED overlapped) {
+    if (std::exchange(lateSaveDue, false)) {
+        const BOOL ok = realReadFile(file, buffer, size, got, overlapped);
+        if (ok && *got > 0) static_cast<char*>(buffer)[0] ^= 0x20;
+        return ok;
+    }
     if (readRefusal.remaining == 0) return realReadFile(file, buffer, size, got, overlapped);
     if (readRefusal.remaining > 0) --readRefusal.remaining;
     ++readRefusal.refused;
@@ -622,6 +641,32 @@ void checkPendingTemporaryName() {
     CHECK(duePass());
     CHECK(readFile("Nubilo.ini") != before && noneOfOurs());
     CHECK(substituteRunPasses(1));
+}
+
+// [faults] A save into the old file as ours moves in (a program no share mode binds: a Linux
+// editor under Wine): the old file goes back under its name and ours goes. Where ours cannot
+// leave (a second name of it held open), the save is kept beside under a name of ours and said,
+// never left at the aside name, which a start takes for a finished replace's leftover.
+void checkLateSaveIntoTheOldFile() {
+    for (const bool stuck : {false, true}) {
+        const std::string before = readFile("Nubilo.ini");
+        const std::size_t first = logMessages().size();
+        lateSave = true;
+        lateSaveStuck = stuck;
+        host.clock += 1800;
+        CHECK(duePass());
+        lateSaveStuck = false;
+        CHECK(!lateSave && !lateSaveDue);  // the move-in came, and the look at the old file after it
+        const std::vector<std::string> said = messagesSince(first);
+        if (stuck)
+            CHECK(readFile("Nubilo.ini") != before && readFile("Nubilo.ini.nubilo-kept") == before && !said.empty() &&
+                  said[0] == keptLine);
+        else
+            CHECK(readFile("Nubilo.ini") == before && !fs::exists("Nubilo.ini.nubilo-kept") && said.empty());
+        CHECK(noneOfOurs());
+        CHECK(substituteRunPasses(1));  // the reload
+        fs::remove("Nubilo.ini.nubilo-kept");
+    }
 }
 
 // [others] Hidden and system attributes the player set stay on the new file; a plain file stays
@@ -1091,6 +1136,7 @@ int main(int argc, char** argv) {
     checkScannerOnTheTemporary();
     checkPendingAsideName();
     checkPendingTemporaryName();
+    checkLateSaveIntoTheOldFile();
     checkHiddenAndSystem();
     const std::string custom2 = readFile("Nubilo.ini");
 

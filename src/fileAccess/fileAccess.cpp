@@ -124,14 +124,16 @@ std::optional<ReplaceOutcome> writeTemporary(OldFile& old, const std::string& by
 // The old file found (and on Windows held) first, then a temporary beside it written and flushed
 // (or the one a busy try left, taken up), then put in place by the platform's own checked replace.
 ReplaceOutcome replace(const std::string& path, std::string_view content, bool binary, const FileIdentity* expected,
-                       FileIdentity* written) {
+                       FileIdentity* written, std::string* keptAs) {
     OldFile old;
     if (const std::optional<ReplaceOutcome> refused = takeOldFile(path, expected, old)) return *refused;
     const std::string bytes = diskBytes(content, binary);
     FileIdentity made;
     if (!reuseTemporary(old, bytes, made))
         if (const std::optional<ReplaceOutcome> unwritten = writeTemporary(old, bytes, made)) return *unwritten;
-    return putInPlace(old, expected, made, written);
+    const ReplaceOutcome outcome = putInPlace(old, expected, made, written);
+    if (keptAs != nullptr) *keptAs = old.keptAs;
+    return outcome;
 }
 
 // A leftover of ours goes, and the report says so either way.
@@ -183,10 +185,10 @@ RecoveryReport recoverInterruptedReplace(const std::string& path, const std::str
 }
 
 bool replaceFileContent(const std::string& path, std::string_view content, bool binary) {
-    return replace(path, content, binary, nullptr, nullptr) == ReplaceOutcome::written;
+    return replace(path, content, binary, nullptr, nullptr, nullptr) == ReplaceOutcome::written;
 }
 
 ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view content, bool binary,
-                                    const FileIdentity& expected, FileIdentity* written) {
-    return replace(path, content, binary, &expected, written);
+                                    const FileIdentity& expected, FileIdentity* written, std::string* keptAs) {
+    return replace(path, content, binary, &expected, written, keptAs);
 }

@@ -82,9 +82,12 @@ enum class ReplaceOutcome {
 // expectation is checked, content included where it carries a hash, and no save made after that
 // check is written over (POSIX: the old file is swapped out and looked at once more; Windows: the
 // old file is held against writers from before the temporary is made to the replace). `written`,
-// when given, receives the identity of the new file.
+// when given, receives the identity of the new file; `keptAs`, the path a file in the replace's
+// way was kept under beside it (Windows: a file at the aside name, or a save that came into the
+// old file too late to go back), or empty.
 ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view content, bool binary,
-                                    const FileIdentity& expected, FileIdentity* written = nullptr);
+                                    const FileIdentity& expected, FileIdentity* written = nullptr,
+                                    std::string* keptAs = nullptr);
 
 // Last-write time and size in that one query (of a symbolic link's target, as the loader sees
 // it). False (and `exists` false) when the file is absent or cannot be queried.

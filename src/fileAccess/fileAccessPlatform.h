@@ -22,6 +22,8 @@ struct OldFile {
     void* heldTemporary = nullptr;  // Windows: the temporary's handle, held with delete access from
                                     // its creation to its move-in
     ReplaceOutcome temporaryRefusal = ReplaceOutcome::failed;  // why no temporary could be made
+    std::string keptAs;  // Windows: where a file found at the aside name, or a save that could not
+                         // go back under the file's name, was kept beside (a kept name); empty: none
 };
 
 // The identity of an open stream's file, whatever its path holds now; absent when it cannot be had.

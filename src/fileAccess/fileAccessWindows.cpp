@@ -391,10 +391,27 @@ void endTemporary(OldFile& old, Fate fate, const FileIdentity& made) {
 
 // A file that is still there under the aside name is no deleted leftover: a way back that was
 // refused may have left the player's own file there. It is never deleted: it moves to the first
-// free kept name beside the file (never over anything); false where none is free.
-bool keepFileAtAside(const std::wstring& aside, const std::string& target) {
-    for (int number = 1; number <= keptNames; ++number)
-        if (MoveFileExW(aside.c_str(), ours(keptPath(target, number)).c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+// free kept name beside the file (never over anything), which the step's line names; false where
+// none is free.
+bool keepFileAtAside(const std::wstring& aside, OldFile& old) {
+    for (int number = 1; number <= keptNames; ++number) {
+        if (MoveFileExW(aside.c_str(), ours(keptPath(old.target, number)).c_str(), MOVEFILE_WRITE_THROUGH)) {
+            old.keptAs = keptPath(old.target, number);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The same for the held file, by its handle: a save that came into it too late to go back under
+// the file's name.
+bool keepHeldFile(HANDLE held, OldFile& old) {
+    for (int number = 1; number <= keptNames; ++number) {
+        if (renameHandle(held, ours(keptPath(old.target, number)))) {
+            old.keptAs = keptPath(old.target, number);
+            return true;
+        }
+    }
     return false;
 }
 
@@ -403,14 +420,14 @@ bool keepFileAtAside(const std::wstring& aside, const std::string& target) {
 // only then, and answer "access denied" for it meanwhile); a name still pinned is busy, since the
 // reader lets go sooner or later. A file still there is kept beside. Only a folder or a read-only
 // file there, which stay, refuse the replace.
-DWORD renameAsideOnce(HANDLE held, const std::wstring& aside, const std::string& target) {
+DWORD renameAsideOnce(HANDLE held, const std::wstring& aside, OldFile& old) {
     if (renameHandle(held, aside)) return ERROR_SUCCESS;
     const DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS && error != ERROR_ACCESS_DENIED) return error;
     const DWORD attributes = GetFileAttributesW(aside.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
         return error;
-    if (attributes != INVALID_FILE_ATTRIBUTES && !keepFileAtAside(aside, target)) return error;
+    if (attributes != INVALID_FILE_ATTRIBUTES && !keepFileAtAside(aside, old)) return error;
     return renameHandle(held, aside) ? ERROR_SUCCESS : ERROR_SHARING_VIOLATION;
 }
 
@@ -457,9 +474,10 @@ Ending putTheirsBack(OldFile& old, HANDLE held, const std::wstring& target) {
                          renameHandle(temporary, temporaryName);
     const At moved = oursOut ? fileAt(temporaryName, temporary) : At::unknown;
     if (oursOut && moved != At::same) MoveFileExW(temporaryName.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
-    // Theirs back only into the name ours left: refused, it waits aside; the next replace keeps it
-    // beside under a kept name (a start before that takes it for a finished replace's leftover).
+    // Theirs back only into the name ours left; else kept beside under a name of ours and said,
+    // since a start takes a file at the aside name for a finished replace's leftover.
     if (moved == At::same) renameHandle(held, target);
+    else keepHeldFile(held, old);
     CloseHandle(held);
     return {ReplaceOutcome::changedMeanwhile, moved == At::same ? Fate::removed : Fate::left};
 }
@@ -495,7 +513,7 @@ Ending refusedMoveIn(HANDLE held, std::uint64_t accepted, const std::wstring& ta
 // stands aside, and goes back.
 Ending replaceHeld(OldFile& old, HANDLE held, std::uint64_t accepted, const std::wstring& target) {
     const std::wstring aside = ours(asidePath(old.target));
-    if (const DWORD error = renameAsideOnce(held, aside, old.target); error != ERROR_SUCCESS) {
+    if (const DWORD error = renameAsideOnce(held, aside, old); error != ERROR_SUCCESS) {
         CloseHandle(held);
         return refusedWith(refusal(error));
     }
