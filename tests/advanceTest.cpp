@@ -6,6 +6,7 @@
 #include "cycle/cycleState.h"
 #include "cycle/mainLoop.h"
 #include "fileAccess/fileAccess.h"
+#include "fileAccess/fileAccessPlatform.h"
 #include "substitute/substituteHost.h"
 #include "testSupport.h"
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "fileAccess/fileAccess.h"
+#include "fileAccess/fileAccessPlatform.h"
 #include "testSupport.h"
 
 namespace fs = std::filesystem;

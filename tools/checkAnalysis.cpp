@@ -60,10 +60,11 @@ void addLine(Walk& walk, CheckLine line, bool singleStar) {
     walk.starAlone = singleStar;
 }
 
-void takeLine(Walk& walk, std::string_view raw, const SettingsLine& parsed) {
+// Gathers one line, as the loader takes it, into the report's counts, lists and runs.
+void gatherLine(Walk& walk, std::string_view raw, const SettingsLine& parsed) {
     CheckReport& report = walk.report;
     const std::size_t number = ++report.lineCount;
-    takeStarLine(walk.lookup, parsed);
+    gatherStarLine(walk.lookup, parsed);
     report.starCount += parsed.starsOnLine;
     const bool usable = isUsable(parsed);
     const bool singleStar = usable && parsed.markCount == 1;
@@ -80,7 +81,8 @@ void takeLine(Walk& walk, std::string_view raw, const SettingsLine& parsed) {
     addLine(walk, lineFacts(number, raw, parsed), singleStar);
 }
 
-void takeWeathers(CheckReport& report, const std::vector<bool>& given) {
+// The ten weathers' rows, from the finished read.
+void addWeatherRows(CheckReport& report, const std::vector<bool>& given) {
     const SettingsRead& read = report.load.read;
     for (std::size_t i = 0; i < weatherCatalogue.size(); ++i) {
         CheckWeather row;
@@ -101,7 +103,8 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile, LineDetail d
     report.emptyFile = emptyFile;
     Walk walk{report, detail, std::vector<bool>(weatherCatalogue.size(), false), StarLookup{}, false};
     const std::string text = settingsTextOf(bytes);
-    report.load = readSettingsText(text, 0, [&](std::string_view raw, const SettingsLine& parsed) { takeLine(walk, raw, parsed); });
+    report.load =
+        readSettingsText(text, 0, [&](std::string_view raw, const SettingsLine& parsed) { gatherLine(walk, raw, parsed); });
     report.starLookup = starLookupResult(walk.lookup);
     report.wouldReplace = report.load.outcome == LoadOutcome::noUsableLine;
     report.logLines = report.load.messages;
@@ -109,7 +112,7 @@ CheckReport analyseSettings(std::string_view bytes, bool emptyFile, LineDetail d
         if (!emptyFile) report.logLines.emplace_back(backupSavedMessage);
         report.logLines.emplace_back(defaultsWrittenMessage);
     }
-    takeWeathers(report, walk.given);
+    addWeatherRows(report, walk.given);
     const SettingsRead& read = report.load.read;
     // Outside a custom cycle the weather moves on only through the star's rewrite.
     report.stuck = !report.wouldReplace && read.markedIndexes.size() < 2 && !starIsMovable(report.starCount);

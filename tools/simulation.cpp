@@ -8,8 +8,10 @@
 #include "cycle/cycleState.h"
 #include "cycle/mainLoop.h"
 #include "fileAccess/fileAccess.h"
+#include "fileAccess/fileAccessPlatform.h"
 #include "check.h"
 #include "json.h"
+#include "log/log.h"
 #include "simulate.h"
 #include "settings/settingsFile.h"
 #include "substitute/substituteHost.h"
@@ -52,9 +54,9 @@ std::int64_t nextEventfulSecond(std::int64_t now, std::int64_t end) {
 }  // namespace
 
 Simulation simulateCycle(const std::string* settings, std::int64_t seconds, bool everySecond) {
-    std::remove("Nubilo.ini");
-    std::remove("Nubilo.ini.bak");
-    if (settings != nullptr) replaceFileContent("Nubilo.ini", *settings, true);
+    std::remove(settingsPath.c_str());
+    std::remove(settingsBackupPath.c_str());
+    if (settings != nullptr) replaceFileContent(settingsPath, *settings, true);
     substituteReset(simulationStart);
     cycleState = initialCycleState();
     startCycle();
@@ -65,7 +67,7 @@ Simulation simulateCycle(const std::string* settings, std::int64_t seconds, bool
     }
     Simulation simulation;
     simulation.shown = timeline();
-    readWholeFile("Weather.txt", simulation.log, false);
+    readWholeFile(logFileName, simulation.log, false);
     return simulation;
 }
 

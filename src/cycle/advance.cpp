@@ -6,6 +6,7 @@
 
 #include "cycle/cycleState.h"
 #include "fileAccess/fileAccess.h"
+#include "fileAccess/fileAccessPlatform.h"
 #include "host/clock.h"
 #include "host/worker.h"
 #include "log/log.h"

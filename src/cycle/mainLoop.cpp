@@ -7,6 +7,7 @@
 #include "cycle/advance.h"
 #include "cycle/cycleState.h"
 #include "fileAccess/fileAccess.h"
+#include "fileAccess/fileAccessPlatform.h"
 #include "host/clock.h"
 #include "host/hostApi.h"
 #include "log/log.h"

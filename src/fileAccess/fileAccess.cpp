@@ -52,28 +52,31 @@ FileRead readWholeFile(const std::string& path, std::string& content, bool binar
     result.opened = true;
     // Before the first byte: a save that lands during the read then shows as a change later.
     result.identity = identityOfOpenFile(file);
-    // Straight into the string, sized from the file: no big buffer on the script fibre's stack.
-    // One byte more than the size, so the first read already meets the end; a size of 2 GiB or
-    // more (or none) is not trusted for one allocation: 4 KiB, doubled as the bytes come.
-    const std::int64_t size = result.identity.size;
-    content.resize(result.identity.exists && size >= 0 && size < (std::int64_t{1} << 31) ? static_cast<std::size_t>(size) + 1
-                                                                                         : 4096);
-    std::size_t used = 0;
-    for (;;) {
-        used += std::fread(content.data() + used, 1, content.size() - used, file);
-        if (used < content.size()) break;  // the end, or an error
-        content.resize(content.size() * 2);
-    }
-    content.resize(used);
+    readToEnd(content, result.identity.exists ? result.identity.size : -1, [file](char* to, std::size_t room) {
+        // A short read sets the end or the error, and either ends the reading.
+        return std::feof(file) != 0 || std::ferror(file) != 0 ? 0 : std::fread(to, 1, room, file);
+    });
     result.readError = std::ferror(file) != 0;
     std::fclose(file);
     result.inUse = result.readError && !isFolder(path);
     if (result.identity.exists) result.identity.contentHash = contentHashOf(content);
-    if (!binary) takeLineEnds(content);
+    if (!binary) applyTextLineEnds(content);
     return result;
 }
 
-void takeLineEnds(std::string& bytes) {
+void readToEnd(std::string& bytes, std::int64_t size, const ReadSome& read) {
+    bytes.resize(size >= 0 && size < (std::int64_t{1} << 31) ? static_cast<std::size_t>(size) + 1 : 4096);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+        const std::size_t got = read(bytes.data() + used, bytes.size() - used);
+        if (got == 0) break;
+        used += got;
+    }
+    bytes.resize(used);
+}
+
+void applyTextLineEnds(std::string& bytes) {
     std::size_t kept = 0;
     for (std::size_t at = 0; at < bytes.size(); ++at) {
         if (bytes[at] == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n') continue;
@@ -82,10 +85,10 @@ void takeLineEnds(std::string& bytes) {
     bytes.resize(kept);
 }
 
-void takeTextMode(std::string& bytes) {
+void applyTextMode(std::string& bytes) {
     const std::size_t end = bytes.find('\x1A');
     if (end != std::string::npos) bytes.resize(end);
-    takeLineEnds(bytes);
+    applyTextLineEnds(bytes);
 }
 
 std::string temporaryPath(const std::string& file) { return file + ".nubilo-tmp"; }
@@ -107,7 +110,7 @@ std::optional<ReplaceOutcome> writeTemporary(OldFile& old, const std::string& by
         abandonReplace(old);
         return old.temporaryRefusal;
     }
-    takePermissions(file, old);
+    copyPermissions(file, old);
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
     ok = stampAndFlush(file, old) && ok;
     made = identityOfOpenFile(file);
@@ -126,7 +129,7 @@ std::optional<ReplaceOutcome> writeTemporary(OldFile& old, const std::string& by
 ReplaceOutcome replace(const std::string& path, std::string_view content, bool binary, const FileIdentity* expected,
                        FileIdentity* written, std::string* keptAs) {
     OldFile old;
-    if (const std::optional<ReplaceOutcome> refused = takeOldFile(path, expected, old)) return *refused;
+    if (const std::optional<ReplaceOutcome> refused = checkOldFile(path, expected, old)) return *refused;
     const std::string bytes = diskBytes(content, binary);
     FileIdentity made;
     if (!reuseTemporary(old, bytes, made))

@@ -1,5 +1,7 @@
 #pragma once
-// The few file operations the plug-in needs, done so that no write can leave a torn file.
+// The few file operations the plug-in needs, done so that no write can leave a torn file. The
+// calls each platform does its own way -- the change poll's query among them -- are in
+// fileAccessPlatform.h.
 
 #include <cstdint>
 #include <string>
@@ -42,17 +44,17 @@ struct FileRead {
                              // hash is that of the bytes read
 };
 
-// Reads a whole file. Text gives back the lines a text-mode write put there (takeLineEnds; a
+// Reads a whole file. Text gives back the lines a text-mode write put there (applyTextLineEnds; a
 // Ctrl-Z is kept: the log may quote one from a settings line); binary keeps every byte.
 FileRead readWholeFile(const std::string& path, std::string& content, bool binary);
 
 // CR LF becomes '\n', a lone CR stays: a Windows text-mode write's line ends read back.
-void takeLineEnds(std::string& bytes);
+void applyTextLineEnds(std::string& bytes);
 
 // What the Windows C runtime's text mode makes of bytes read from a file: a Ctrl-Z ends the
 // text, and CR LF becomes '\n'. Done alike on every platform, so the plug-in, the tool and the
 // designer page take the same text from the same bytes.
-void takeTextMode(std::string& bytes);
+void applyTextMode(std::string& bytes);
 
 // The names a replace makes beside the file it replaces (links followed): its temporary, and on
 // Windows the old file put aside for a moment; and keptPath below, where the start keeps an aside
@@ -89,10 +91,6 @@ ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view co
                                     const FileIdentity& expected, FileIdentity* written = nullptr,
                                     std::string* keptAs = nullptr);
 
-// Last-write time and size in that one query (of a symbolic link's target, as the loader sees
-// it). False (and `exists` false) when the file is absent or cannot be queried.
-bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept;
-
 enum class Recovery {
     nothing,   // no replace was cut off between its renames, and no aside file was alone
     restored,  // the old file was put back under its name
@@ -125,8 +123,3 @@ RecoveryReport recoverInterruptedReplace(const std::string& path, const std::str
 // ".nubilo-kept", then ".nubilo-kept-2" up to keptNames. None free: it is not kept.
 constexpr int keptNames = 9;
 std::string keptPath(const std::string& file, int number);
-
-// A symbolic link (or a chain of them) whose target is missing: a write there would replace the
-// link (Windows) or make a file where it points, out of the player's sight. Windows: also a POSIX
-// link under Wine, which shows as no file at all but refuses a file made in its place.
-bool isLinkToNothing(const std::string& path);

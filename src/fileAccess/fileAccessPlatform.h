@@ -1,15 +1,32 @@
 #pragma once
-// What the one-step replace and the start's recovery of fileAccess.cpp ask of the platform.
-// fileAccessPosix.cpp and fileAccessWindows.cpp each implement every call; CMake builds the one
-// that fits.
+// Every call the platform does its own way, with its contract: fileAccessPosix.cpp and
+// fileAccessWindows.cpp each implement them all, and nothing else outside their own file; CMake
+// builds the one that fits. First the two the rest of the plug-in calls, then what the one-step
+// replace and the start's recovery of fileAccess.cpp ask of the platform, and last the one read
+// loop fileAccess.cpp gives both platforms.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "fileAccess/fileAccess.h"
+
+// For the whole plug-in.
+
+// Last-write time and size in that one query (of a symbolic link's target, as the loader sees
+// it). False (and `exists` false) when the file is absent or cannot be queried.
+bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept;
+
+// A symbolic link (or a chain of them) whose target is missing: a write there would replace the
+// link (Windows) or make a file where it points, out of the player's sight. Windows: also a POSIX
+// link under Wine, which shows as no file at all but refuses a file made in its place.
+bool isLinkToNothing(const std::string& path);
+
+// The one-step replace.
 
 // The file a replace is about to put new content in place of.
 struct OldFile {
@@ -37,7 +54,7 @@ std::string diskBytes(std::string_view content, bool binary);
 // on Windows one we can hold against writers and, where the expectation has content, read
 // through the hold (else busy): so no temporary is made for a file that cannot be replaced.
 // Empty to go on; otherwise the outcome that ends the replace, with nothing made.
-std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old);
+std::optional<ReplaceOutcome> checkOldFile(const std::string& path, const FileIdentity* expected, OldFile& old);
 
 // Takes up the temporary an earlier replace of the same old file left written with these very
 // bytes, after checking that it is still that file with that content (Windows keeps one across
@@ -53,7 +70,7 @@ bool reuseTemporary(OldFile& old, const std::string& bytes, FileIdentity& made);
 std::FILE* openTemporary(OldFile& old);
 
 // Gives the freshly opened temporary the old file's permissions, where the platform has them.
-void takePermissions(std::FILE* temporary, const OldFile& old);
+void copyPermissions(std::FILE* temporary, const OldFile& old);
 
 // Stamps the written temporary with a last-write time later than the old file's, even when the
 // clock gives the same tick, and flushes its content to the disk. False when the flush failed.
@@ -95,3 +112,13 @@ bool isPlainFile(const std::string& name);
 bool moveToFreeName(const std::string& from, const std::string& to);
 
 bool removeFile(const std::string& name);
+
+// Given to the platforms by fileAccess.cpp.
+
+// Reads to the end straight into `bytes`: no big buffer on the script fibre's stack. Sized from
+// `size`, the file's size where known (-1 where not), plus one byte so that the first read already
+// meets the end; a size of 2 GiB or more (or none) is not trusted for one allocation: 4 KiB,
+// doubled as the bytes come. `read` puts up to `room` bytes at `to` and says how many; 0 ends the
+// reading -- the end, or an error its caller keeps track of (what came before is kept).
+using ReadSome = std::function<std::size_t(char* to, std::size_t room)>;
+void readToEnd(std::string& bytes, std::int64_t size, const ReadSome& read);

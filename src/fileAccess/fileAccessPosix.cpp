@@ -113,7 +113,7 @@ bool queryFileIdentity(const char* path, FileIdentity& identity) noexcept {
 
 std::string diskBytes(std::string_view content, bool) { return std::string(content); }
 
-std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old) {
+std::optional<ReplaceOutcome> checkOldFile(const std::string& path, const FileIdentity* expected, OldFile& old) {
     old.target = linkTarget(path);
     struct stat info;
     if (::stat(old.target.c_str(), &info) == 0) {
@@ -136,7 +136,7 @@ std::FILE* openTemporary(OldFile& old) {
     return file;
 }
 
-void takePermissions(std::FILE* temporary, const OldFile& old) {
+void copyPermissions(std::FILE* temporary, const OldFile& old) {
     if (old.identity.exists) fchmod(fileno(temporary), static_cast<mode_t>(old.mode & 07777));  // not the type bits
 }
 

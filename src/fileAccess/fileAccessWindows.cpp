@@ -113,7 +113,8 @@ std::string utf8(const std::wstring& text) {
     return result;
 }
 
-std::wstring ours(const std::string& name) { return widen(name, CP_UTF8); }
+// One of our own names, in UTF-8, as the wide calls take it.
+std::wstring widenUtf8(const std::string& name) { return widen(name, CP_UTF8); }
 
 // The full path of the file a handle is open on, links followed; empty when it cannot be had.
 std::wstring finalPath(HANDLE handle) {
@@ -216,18 +217,38 @@ std::wstring linkEnd(const std::wstring& path) {
 
 // [SECTION] Refusals and attributes
 
-bool isNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+// What a refused call's error code says, told here once: nothing at the name, the name taken,
+// another program's hold on the file (the only refusal worth a quick retry), access denied (a
+// failure, but where a deleted file pins a name or a scanner looks at our new file, a hold too:
+// its callers say where), or any other failure.
+enum class Refused { notFound, nameTaken, busy, denied, failed };
 
-// Only another program's hold on the file is worth a quick retry; anything else is a failure.
+Refused refusedAs(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return Refused::notFound;
+        case ERROR_ALREADY_EXISTS:
+        case ERROR_FILE_EXISTS: return Refused::nameTaken;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION: return Refused::busy;
+        case ERROR_ACCESS_DENIED: return Refused::denied;
+        default: return Refused::failed;
+    }
+}
+
+bool isNotFound(DWORD error) { return refusedAs(error) == Refused::notFound; }
+
+bool isNameTaken(DWORD error) { return refusedAs(error) == Refused::nameTaken; }
+
+// A replace refused: busy for another program's hold, else failed.
 ReplaceOutcome refusal(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? ReplaceOutcome::busy
-                                                                             : ReplaceOutcome::failed;
+    return refusedAs(error) == Refused::busy ? ReplaceOutcome::busy : ReplaceOutcome::failed;
 }
 
 // The temporary's move-in refused once the old file could be put aside in the same folder: a
 // scanner at our new file (some answer "access denied" while they look), so busy too.
 ReplaceOutcome moveInRefusal(DWORD error) {
-    return error == ERROR_ACCESS_DENIED ? ReplaceOutcome::busy : refusal(error);
+    return refusedAs(error) == Refused::denied ? ReplaceOutcome::busy : refusal(error);
 }
 
 bool isRegularFile(const std::wstring& path) {
@@ -245,25 +266,27 @@ std::uint32_t attributesToKeep(HANDLE held) {
 
 // [SECTION] The held file: its content, its rename, its deletion, what a name holds
 
-// The hash of the held file's bytes, read through the handle from its start; 0 when the read
-// fails. Sized from the file plus a page, so the read meets the end without growing; a size of
-// 1 GiB or more is not trusted for one allocation (a page, doubled as the bytes come).
+// The hash of the held file's bytes, read through the handle from its start (its size, as last
+// seen, sizes the buffer); 0 when the read fails.
 std::uint64_t heldContentHash(HANDLE handle, std::int64_t size) {
-    std::string bytes(static_cast<std::size_t>(size > 0 && size < (std::int64_t{1} << 30) ? size : 0) + 4096, '\0');
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) return 0;
-    std::size_t used = 0;
-    for (DWORD got = 1; got > 0;) {
-        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
-        if (!ReadFile(handle, bytes.data() + used, static_cast<DWORD>(bytes.size() - used), &got, nullptr)) return 0;
-        used += got;
-    }
-    bytes.resize(used);
-    return contentHashOf(bytes);
+    bool failed = false;
+    std::string bytes;
+    readToEnd(bytes, size, [handle, &failed](char* to, std::size_t room) -> std::size_t {
+        DWORD got = 0;
+        const auto asked = static_cast<DWORD>(room < MAXDWORD ? room : MAXDWORD);
+        failed = ReadFile(handle, to, asked, &got, nullptr) == 0;
+        return failed ? 0 : got;
+    });
+    return failed ? 0 : contentHashOf(bytes);
 }
 
 // The bytes the handle's file holds now.
-std::uint64_t contentHashNow(HANDLE handle) { return heldContentHash(handle, identityOfHandle(handle).size); }
+std::uint64_t contentHashNow(HANDLE handle) {
+    const FileIdentity now = identityOfHandle(handle);
+    return heldContentHash(handle, now.exists ? now.size : -1);
+}
 
 // Renames the open file (opened with DELETE access) to a full path; over a file there only where
 // `replace` says so.
@@ -333,7 +356,7 @@ std::optional<KeptTemporary> keptTemporary;
 // A deleted file another program still has open keeps its name, and Windows answers "access
 // denied" for it, where a folder we may not write in answers "not found" for a free name.
 bool namePinnedByDeletedFile(const std::wstring& name) {
-    return GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_ACCESS_DENIED;
+    return GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES && refusedAs(GetLastError()) == Refused::denied;
 }
 
 // Always a new file, never one written into: a name of ours already taken (a leftover, or under
@@ -346,11 +369,11 @@ HANDLE createTemporary(const std::wstring& name, DWORD attributes) {
     };
     HANDLE handle = create();
     const DWORD error = GetLastError();
-    if (handle == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED && namePinnedByDeletedFile(name)) {
+    if (handle == INVALID_HANDLE_VALUE && refusedAs(error) == Refused::denied && namePinnedByDeletedFile(name)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
-    if (handle != INVALID_HANDLE_VALUE || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)) return handle;
+    if (handle != INVALID_HANDLE_VALUE || !isNameTaken(error)) return handle;
     if (!isRegularFile(name)) {
         SetLastError(error);  // a folder, say: not ours to clear
         return INVALID_HANDLE_VALUE;
@@ -364,7 +387,7 @@ HANDLE createTemporary(const std::wstring& name, DWORD attributes) {
 // Whatever temporary a busy try left, removed (when that is no longer the replace to come).
 void dropKeptTemporary() {
     if (const std::optional<KeptTemporary> kept = std::exchange(keptTemporary, std::nullopt))
-        DeleteFileW(ours(temporaryPath(kept->target)).c_str());
+        DeleteFileW(widenUtf8(temporaryPath(kept->target)).c_str());
 }
 
 // What becomes of the temporary when a replace ends: it is the file now (only the handle goes),
@@ -383,7 +406,8 @@ void endTemporary(OldFile& old, Fate fate, const FileIdentity& made) {
     HANDLE handle = std::exchange(old.heldTemporary, nullptr);
     const bool deleted = fate == Fate::removed && handle != nullptr && deleteOnClose(handle);
     if (handle != nullptr) CloseHandle(handle);
-    if (fate == Fate::removed && !deleted && old.temporaryMade) DeleteFileW(ours(temporaryPath(old.target)).c_str());
+    if (fate == Fate::removed && !deleted && old.temporaryMade)
+        DeleteFileW(widenUtf8(temporaryPath(old.target)).c_str());
     if (fate == Fate::kept) keptTemporary = KeptTemporary{old.target, made, old.identity, old.mode};
 }
 
@@ -395,7 +419,7 @@ void endTemporary(OldFile& old, Fate fate, const FileIdentity& made) {
 // none is free.
 bool keepFileAtAside(const std::wstring& aside, OldFile& old) {
     for (int number = 1; number <= keptNames; ++number) {
-        if (MoveFileExW(aside.c_str(), ours(keptPath(old.target, number)).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        if (MoveFileExW(aside.c_str(), widenUtf8(keptPath(old.target, number)).c_str(), MOVEFILE_WRITE_THROUGH)) {
             old.keptAs = keptPath(old.target, number);
             return true;
         }
@@ -407,7 +431,7 @@ bool keepFileAtAside(const std::wstring& aside, OldFile& old) {
 // the file's name.
 bool keepHeldFile(HANDLE held, OldFile& old) {
     for (int number = 1; number <= keptNames; ++number) {
-        if (renameHandle(held, ours(keptPath(old.target, number)))) {
+        if (renameHandle(held, widenUtf8(keptPath(old.target, number)))) {
             old.keptAs = keptPath(old.target, number);
             return true;
         }
@@ -423,7 +447,7 @@ bool keepHeldFile(HANDLE held, OldFile& old) {
 DWORD renameAsideOnce(HANDLE held, const std::wstring& aside, OldFile& old) {
     if (renameHandle(held, aside)) return ERROR_SUCCESS;
     const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS && error != ERROR_ACCESS_DENIED) return error;
+    if (!isNameTaken(error) && refusedAs(error) != Refused::denied) return error;
     const DWORD attributes = GetFileAttributesW(aside.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
         return error;
@@ -440,10 +464,11 @@ DWORD renameAsideOnce(HANDLE held, const std::wstring& aside, OldFile& old) {
 // is renamed.
 DWORD moveIn(OldFile& old, const std::wstring& target) {
     HANDLE temporary = static_cast<HANDLE>(old.heldTemporary);
-    const bool linked = underWine() && CreateHardLinkW(target.c_str(), ours(temporaryPath(old.target)).c_str(), nullptr);
+    const bool linked =
+        underWine() && CreateHardLinkW(target.c_str(), widenUtf8(temporaryPath(old.target)).c_str(), nullptr);
     if (!linked) {
         const DWORD linkError = underWine() ? GetLastError() : ERROR_NOT_SUPPORTED;
-        if (linkError == ERROR_ALREADY_EXISTS || linkError == ERROR_FILE_EXISTS) return linkError;
+        if (isNameTaken(linkError)) return linkError;
         return renameHandle(temporary, target) ? ERROR_SUCCESS : GetLastError();
     }
     // The temporary's own name goes at once (nothing else holds the file: Wine deletes a name when
@@ -467,7 +492,7 @@ DWORD moveIn(OldFile& old, const std::wstring& target) {
 // Nubilo.ini meanwhile would be what moves. Whatever is newer than their file stays where it is.
 Ending putTheirsBack(OldFile& old, HANDLE held, const std::wstring& target) {
     HANDLE temporary = static_cast<HANDLE>(old.heldTemporary);
-    const std::wstring temporaryName = ours(temporaryPath(old.target));
+    const std::wstring temporaryName = widenUtf8(temporaryPath(old.target));
     // Under Wine the temporary's name may still link to ours (another program kept it open), and a
     // rename onto a second name of the same file does nothing.
     const bool oursOut = fileAt(target, temporary) == At::same && !isRegularFile(temporaryName) &&
@@ -496,7 +521,7 @@ Ending endMovedIn(OldFile& old, HANDLE held, std::uint64_t accepted, const std::
 // first: until then the temporary beside it marks the gap for a restore, so should the way back
 // be refused too, both stay for the next start to put right.
 Ending refusedMoveIn(HANDLE held, std::uint64_t accepted, const std::wstring& target, DWORD error) {
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+    if (isNameTaken(error)) {
         if (contentHashNow(held) == accepted) deleteOnClose(held);
         CloseHandle(held);
         return {ReplaceOutcome::changedMeanwhile, Fate::removed};
@@ -512,7 +537,7 @@ Ending refusedMoveIn(HANDLE held, std::uint64_t accepted, const std::wstring& ta
 // after the hold is what a rename by handle moves (it goes by name): that file, not ours, then
 // stands aside, and goes back.
 Ending replaceHeld(OldFile& old, HANDLE held, std::uint64_t accepted, const std::wstring& target) {
-    const std::wstring aside = ours(asidePath(old.target));
+    const std::wstring aside = widenUtf8(asidePath(old.target));
     if (const DWORD error = renameAsideOnce(held, aside, old); error != ERROR_SUCCESS) {
         CloseHandle(held);
         return refusedWith(refusal(error));
@@ -537,7 +562,7 @@ Ending moveIntoFreeName(OldFile& old, const std::wstring& target, const FileIden
                         : renameHandle(static_cast<HANDLE>(old.heldTemporary), target, true) ? ERROR_SUCCESS
                                                                                              : GetLastError();
     if (error == ERROR_SUCCESS) return {ReplaceOutcome::written, Fate::movedIn};
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return {ReplaceOutcome::changedMeanwhile, Fate::removed};
+    if (isNameTaken(error)) return {ReplaceOutcome::changedMeanwhile, Fate::removed};
     return refusedWith(moveInRefusal(error));
 }
 
@@ -623,7 +648,7 @@ std::string diskBytes(std::string_view content, bool binary) {
     return bytes;
 }
 
-std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIdentity* expected, OldFile& old) {
+std::optional<ReplaceOutcome> checkOldFile(const std::string& path, const FileIdentity* expected, OldFile& old) {
     // Held for the check, then let go while the temporary is written and flushed (which can take
     // long on a slow disk: an editor's save is refused meanwhile), and held again at the end.
     const std::wstring name = widen(path, CP_ACP);
@@ -645,7 +670,7 @@ std::optional<ReplaceOutcome> takeOldFile(const std::string& path, const FileIde
 
 bool reuseTemporary(OldFile& old, const std::string& bytes, FileIdentity& made) {
     if (!keptTemporary) return false;
-    const std::wstring name = ours(temporaryPath(keptTemporary->target));
+    const std::wstring name = widenUtf8(temporaryPath(keptTemporary->target));
     if (keptTemporary->target != old.target || keptTemporary->made.contentHash != contentHashOf(bytes) ||
         !sameFile(keptTemporary->forOld, old.identity) || keptTemporary->attributes != old.mode) {
         dropKeptTemporary();  // made for another file, or other bytes
@@ -656,7 +681,7 @@ bool reuseTemporary(OldFile& old, const std::string& bytes, FileIdentity& made) 
     // Held by another program: kept, and the new one that openTemporary then tries is refused
     // alike (busy) unless the holder has let go.
     if (handle == INVALID_HANDLE_VALUE) {
-        if (GetLastError() != ERROR_SHARING_VIOLATION) keptTemporary.reset();
+        if (refusedAs(GetLastError()) != Refused::busy) keptTemporary.reset();
         return false;
     }
     FileIdentity now = identityOfHandle(handle);
@@ -675,7 +700,7 @@ bool reuseTemporary(OldFile& old, const std::string& bytes, FileIdentity& made) 
 
 std::FILE* openTemporary(OldFile& old) {
     const DWORD attributes = old.mode != 0 ? old.mode : FILE_ATTRIBUTE_NORMAL;
-    HANDLE handle = createTemporary(ours(temporaryPath(old.target)), attributes);
+    HANDLE handle = createTemporary(widenUtf8(temporaryPath(old.target)), attributes);
     if (handle == INVALID_HANDLE_VALUE) {
         old.temporaryRefusal = refusal(GetLastError());  // a scanner holding a leftover is busy, not broken
         return nullptr;
@@ -697,14 +722,14 @@ std::FILE* openTemporary(OldFile& old) {
     return nullptr;
 }
 
-void takePermissions(std::FILE*, const OldFile&) {}  // the attributes kept are given at the making
+void copyPermissions(std::FILE*, const OldFile&) {}  // the attributes kept are given at the making
 
 bool stampAndFlush(std::FILE* temporary, const OldFile& old) { return stampAndFlushHandle(handleOf(temporary), old); }
 
 void abandonReplace(OldFile& old) { endTemporary(old, Fate::removed, FileIdentity{}); }
 
 ReplaceOutcome putInPlace(OldFile& old, const FileIdentity* expected, const FileIdentity& made, FileIdentity* written) {
-    const std::wstring target = ours(old.target);
+    const std::wstring target = widenUtf8(old.target);
     const Ending ending = old.identity.exists ? holdAndReplace(old, expected, target) : moveIntoFreeName(old, target, expected);
     endTemporary(old, ending.temporary, made);
     if (ending.outcome == ReplaceOutcome::written && written != nullptr) {
@@ -735,7 +760,7 @@ bool isLinkToNothing(const std::string& path) {
         CloseHandle(probe);
         return false;
     }
-    return GetLastError() == ERROR_FILE_EXISTS && GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES;
+    return isNameTaken(GetLastError()) && GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 ReplacePlace replacePlace(const std::string& path) {
@@ -749,17 +774,17 @@ ReplacePlace replacePlace(const std::string& path) {
 std::string platformName(const std::string& path) { return utf8(fullPath(widen(path, CP_ACP))); }
 
 bool nameTaken(const std::string& name) {
-    return GetFileAttributesW(ours(name).c_str()) != INVALID_FILE_ATTRIBUTES || !isNotFound(GetLastError());
+    return GetFileAttributesW(widenUtf8(name).c_str()) != INVALID_FILE_ATTRIBUTES || !isNotFound(GetLastError());
 }
 
 bool isPlainFile(const std::string& name) {
-    const DWORD attributes = GetFileAttributesW(ours(name).c_str());
+    const DWORD attributes = GetFileAttributesW(widenUtf8(name).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
 }
 
 bool moveToFreeName(const std::string& from, const std::string& to) {
-    return MoveFileExW(ours(from).c_str(), ours(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    return MoveFileExW(widenUtf8(from).c_str(), widenUtf8(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool removeFile(const std::string& name) { return DeleteFileW(ours(name).c_str()) != 0; }
+bool removeFile(const std::string& name) { return DeleteFileW(widenUtf8(name).c_str()) != 0; }

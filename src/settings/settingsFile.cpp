@@ -1,10 +1,11 @@
 #include "settings/settingsFile.h"
 
+#include "fileAccess/fileAccessPlatform.h"
 #include "log/log.h"
 #include "settings/settingsText.h"
 
 const std::string settingsPath = "Nubilo.ini";
-const std::string settingsBackupPath = "Nubilo.ini.bak";
+const std::string settingsBackupPath = settingsPath + ".bak";  // defined after settingsPath, so made after it
 const char* const backupSavedMessage = "[Nubilo] Unusable Weather.ini saved as Nubilo.ini.bak before writing defaults.";
 const char* const defaultsWrittenMessage = "[Nubilo] Default Weather.ini written.";
 const char* const inUseMessage = "[Nubilo] ERROR: Weather.ini is in use by another program or cannot be read; trying again.";

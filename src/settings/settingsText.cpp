@@ -68,8 +68,8 @@ void startSettingsRead(SettingsRead& read, std::int32_t startIndex) {
     read.usableLine = false;
 }
 
-// Takes one parsed line into the read; false when the line's value was rejected.
-bool takeSettingsLine(SettingsRead& read, const SettingsLine& line) {
+// Gathers what one parsed line says into the read; false when the line's value was rejected.
+bool gatherSettingsLine(SettingsRead& read, const SettingsLine& line) {
     if (line.kind != LineKind::setting) return true;
     // The value is judged before the key, so an unknown key with a bad value is reported too.
     if (line.verdict != ValueVerdict::valid) return false;
@@ -150,10 +150,10 @@ std::string settingsTextOf(std::string_view bytes) {
     if (encoding == SettingsEncoding::utf16LittleEndian || encoding == SettingsEncoding::utf16BigEndian) {
         // Read whole: text mode's Ctrl-Z would end the text at any 0x1A byte of a code unit.
         text = narrowUtf16(bytes, encoding == SettingsEncoding::utf16LittleEndian);
-        takeLineEnds(text);
+        applyTextLineEnds(text);
     } else {
         text = std::string(bytes);
-        takeTextMode(text);
+        applyTextMode(text);
     }
     return text;
 }
@@ -219,7 +219,7 @@ LoadReport readSettingsText(std::string_view text, std::int32_t startIndex, cons
     startSettingsRead(report.read, startIndex);
     forEachSettingsLine(text, [&](std::string_view line) {
         SettingsLine parsed = parseSettingsLine(line);
-        if (!takeSettingsLine(report.read, parsed)) report.messages.push_back(invalidValueMessage(parsed.key));
+        if (!gatherSettingsLine(report.read, parsed)) report.messages.push_back(invalidValueMessage(parsed.key));
         if (observe) observe(line, parsed);
         return true;
     });
@@ -234,7 +234,7 @@ std::int32_t firstWeatherIndex(const std::vector<std::int32_t>& markedIndexes, s
     return markedIndexes[customStartPosition(markedIndexes, startIndex)];
 }
 
-bool takeStarLine(StarLookup& lookup, const SettingsLine& line) {
+bool gatherStarLine(StarLookup& lookup, const SettingsLine& line) {
     if (lookup.ambiguous) return false;
     if (line.kind != LineKind::setting || line.catalogueIndex < 0 || line.starsOnLine == 0) return true;
     lookup.ambiguous = lookup.found != -1;  // a second starred line settles it: none
@@ -246,7 +246,7 @@ std::int32_t starLookupResult(const StarLookup& lookup) { return lookup.ambiguou
 
 std::int32_t findStarIndexInText(std::string_view text) {
     StarLookup lookup;
-    forEachSettingsLine(text, [&](std::string_view line) { return takeStarLine(lookup, parseSettingsLine(line)); });
+    forEachSettingsLine(text, [&](std::string_view line) { return gatherStarLine(lookup, parseSettingsLine(line)); });
     return starLookupResult(lookup);
 }
 

@@ -70,7 +70,7 @@ constexpr char unmatchedByte = '\x80';
 // loader, `check` and the designer page all read through this, once. A UTF-16 file (by its
 // byte-order mark): each code unit one byte, a surrogate pair one unmatched byte, a lone last
 // byte one unmatched byte, CR LF made LF. Any other file as Windows text mode reads it: a Ctrl-Z
-// ends the text, CR LF becomes LF (takeTextMode).
+// ends the text, CR LF becomes LF (applyTextMode).
 std::string settingsTextOf(std::string_view bytes);
 
 // Calls fn(line) for each line of a whole file's text: lines end at '\n', a last line without
@@ -130,13 +130,13 @@ std::int32_t firstWeatherIndex(const std::vector<std::int32_t>& markedIndexes, s
 // anywhere on it, -1 for none or for two and more.
 std::int32_t findStarIndexInText(std::string_view text);
 
-// The lookup line by line: takeStarLine is fed the parsed lines in order and returns false once
+// The lookup line by line: gatherStarLine is fed the parsed lines in order and returns false once
 // the answer is settled (a second starred line: none).
 struct StarLookup {
     std::int32_t found = -1;
     bool ambiguous = false;
 };
-bool takeStarLine(StarLookup& lookup, const SettingsLine& line);
+bool gatherStarLine(StarLookup& lookup, const SettingsLine& line);
 std::int32_t starLookupResult(const StarLookup& lookup);
 
 // Every '*' in the text, on lines of every kind.

@@ -10,6 +10,7 @@
 #include "fileAccess/fileAccess.h"
 #include "json.h"
 #include "nubiloTool.h"
+#include "settings/settingsFile.h"
 #include "weather/applyWeather.h"
 
 namespace {
@@ -195,7 +196,7 @@ std::string checkReportJson(const CheckReport& report, LineDetail detail) {
 namespace {
 
 struct CheckArguments {
-    std::string path = "Nubilo.ini";
+    std::string path = settingsPath;  // the plug-in's, in the current directory
     bool json = false;
 };
 
