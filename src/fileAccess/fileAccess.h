@@ -64,7 +64,8 @@ std::string temporaryPath(const std::string& file);
 std::string asidePath(const std::string& file);
 
 // Replaces the file's whole content in one step: a temporary file beside it is written, flushed
-// to disk and renamed over it, so a crash leaves the old or the new content. A symbolic link
+// to disk and put in its place (POSIX: renamed over it; Windows: the old file renamed aside and
+// the temporary moved into the free name), so a crash leaves the old or the new content. A symbolic link
 // stays and its target is replaced. Where no temporary can be made or the rename is refused,
 // nothing is written: the file is never rewritten in place, which a crash could tear.
 // The new content always gets a last-write time different from the old one, so the change is
