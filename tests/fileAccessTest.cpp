@@ -118,6 +118,23 @@ TEST_F(FileAccess, TextReadsBackLineEndsAndKeepsEveryOtherByte) {
     EXPECT_EQ(content, "a\nb\x1A" "c\rd\r\n");
 }
 
+// A file renamed aside and back (a busy replace's way back) may come back with another file id
+// (FAT): with its bytes known the same, it is still the file a load read, and a replace goes on.
+TEST(FileIdentities, AFileIsKnownByItsBytesWhereBothReadingsHaveThemElseByItsId) {
+    const FileIdentity loaded{true, 1700000000, 120, 7, contentHashOf("Set Rain Time = 30*\n")};
+    FileIdentity renamedBack = loaded;
+    renamedBack.fileId = 9;
+    EXPECT_TRUE(sameFile(loaded, renamedBack));
+    FileIdentity edited = renamedBack;
+    edited.contentHash = contentHashOf("Set Rain Time = 31*\n");  // a save of the same size and time
+    EXPECT_FALSE(sameFile(loaded, edited));
+    FileIdentity queried = renamedBack;  // a path query: no content, so the id decides
+    queried.contentHash = 0;
+    EXPECT_FALSE(sameFile(loaded, queried));
+    queried.fileId = loaded.fileId;
+    EXPECT_TRUE(sameFile(loaded, queried));
+}
+
 TEST_F(FileAccess, ReplaceIfWritesOnlyOverTheFileTheCallerExpected) {
     writeFile("a.ini", "old\n");
     FileIdentity seen;

@@ -11,10 +11,12 @@ bool sameFile(const FileIdentity& a, const FileIdentity& b) {
     if (a.exists != b.exists) return false;
     if (!a.exists) return true;
     // A path query gives no file id and no content: compare each only where both readings have it.
+    // Where both have the content, the same bytes, time and size are the same settings whatever the
+    // file id (FAT gives a file a new one when it is renamed aside and back).
     const bool idsKnown = a.fileId != 0 && b.fileId != 0;
     const bool contentKnown = a.contentHash != 0 && b.contentHash != 0;
-    return a.writeTime == b.writeTime && a.size == b.size && (!idsKnown || a.fileId == b.fileId) &&
-           (!contentKnown || a.contentHash == b.contentHash);
+    return a.writeTime == b.writeTime && a.size == b.size &&
+           (contentKnown ? a.contentHash == b.contentHash : !idsKnown || a.fileId == b.fileId);
 }
 
 std::uint64_t contentHashOf(std::string_view bytes) {
