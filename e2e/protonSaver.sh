@@ -6,9 +6,9 @@
 #
 # MODE "rename": each save is written to a file of the editor's own and renamed over Nubilo.ini
 # (Kate, gedit, JetBrains); "inplace": Nubilo.ini is truncated and written (VS Code, nano). After
-# each save, and a pause of 0 to 9 ms, the file is read back: the save is lost when it no longer
-# holds the save's minutes (Rain and Thunder differ from save to save; the plug-in's own rewrite
-# keeps them).
+# each save, and a pause of 0 to 9 ms, the file is read back (the last save again 2 s later): the
+# save is lost when it no longer holds the save's minutes (Rain and Thunder differ from save to
+# save; the plug-in's own rewrite keeps them).
 # Ends after SAVES saves or SECONDS seconds and writes "saves lost" (and the first losses) to
 # REPORT, whole: the game waits for that file.
 set -u
@@ -60,9 +60,27 @@ save() {
     fi
 }
 
+# Whether save $1 (Rain $2, Thunder $3) is still there; counted lost if not. Missing for a moment
+# (between the plug-in's renames), or its rewrite on the way out of the name while the save goes
+# back: looked at again, for a second at most (a tenth while there).
+lookFor() {
+    look=0
+    while :; do
+        holds "$2" "$3" && return 0
+        [ "$look" -ge 500 ] && break
+        [ -e Nubilo.ini ] && [ "$look" -ge 50 ] && break
+        look=$(( look + 1 ))
+        sleep 0.002
+    done
+    lost=$(( lost + 1 ))
+    [ "$lost" -le 3 ] && losses="$losses save $1 lost (the file held Rain ${seenRain:-none}, Thunder ${seenThunder:-none});"
+    return 1
+}
+
 seed=$(( 20261208 + ${#mode} ))
 deadline=$(( $(date +%s) + seconds ))
 made=0
+lastKept=no
 lost=0
 losses=
 i=1
@@ -74,21 +92,11 @@ while [ "$i" -le "$saves" ]; do
     seed=$(( (seed * 1103515245 + 12345) % 2147483648 ))
     pause=$(( seed / 65536 % 10 ))
     [ "$pause" -gt 0 ] && sleep "0.00$pause"
-    # Missing for a moment (between the plug-in's renames), or its rewrite on the way out of the
-    # name while the save goes back: looked at again, for a second at most (a tenth while there).
-    look=0
-    kept=no
-    while :; do
-        holds "$rain" "$thunder" && { kept=yes; break; }
-        [ "$look" -ge 500 ] && break
-        [ -e Nubilo.ini ] && [ "$look" -ge 50 ] && break
-        look=$(( look + 1 ))
-        sleep 0.002
-    done
-    if [ "$kept" = no ]; then
-        lost=$(( lost + 1 ))
-        [ "$lost" -le 3 ] && losses="$losses save $i lost (the file held Rain ${seenRain:-none}, Thunder ${seenThunder:-none});"
-    fi
+    lastKept=no
+    lookFor "$i" "$rain" "$thunder" && lastKept=yes
     i=$(( i + 1 ))
 done
+# The next save follows a look at once; the last is looked at again once a step of the plug-in's
+# that may be under way has ended, so a rewrite over it after its look counts too.
+[ "$lastKept" = yes ] && sleep 2 && lookFor "$made" "$rain" "$thunder"
 printf '%s %s%s\n' "$made" "$lost" "$losses" > "$report.partial" && mv -f "$report.partial" "$report"
