@@ -38,7 +38,7 @@ void startInScratch() {
     fs::remove("Nubilo.ini");
     substituteReset();
     substituteHost.recordNatives = false;
-    cycleState = initialCycleState();
+    resetCycle();
     startCycle();  // writes the default file and applies Clear
 }
 
@@ -68,7 +68,7 @@ void literalPass(benchmark::State& state) {
             auto time = fs::last_write_time(path);
             benchmark::DoNotOptimize(time);
         }
-        advanceCycle();
+        advanceCycle(settingsSettling());
     }
 }
 
@@ -76,7 +76,7 @@ void starAdvanceAndReload(benchmark::State& state) {
     startInScratch();
     for (auto _ : state) {
         substituteHost.clock += 1800;
-        advanceCycle();  // lookup, validation, rewrite
+        advanceCycle(settingsSettling());  // lookup, validation, rewrite
         runCyclePass();  // the reload: load and apply
     }
 }
@@ -85,7 +85,7 @@ void starAdvanceOnly(benchmark::State& state) {
     startInScratch();
     for (auto _ : state) {
         substituteHost.clock += 1800;
-        advanceCycle();
+        advanceCycle(settingsSettling());
         state.PauseTiming();
         runCyclePass();
         state.ResumeTiming();

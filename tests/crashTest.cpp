@@ -43,7 +43,7 @@ TEST_F(Crash, KillsAtAnyMomentLeaveTheOldOrTheNewFile) {
             substituteReset();
             substituteHost.recordNatives = false;
             substituteHost.advancePerPass = 60;
-            cycleState = initialCycleState();
+            resetCycle();
             substituteAttach(testModule());
             substituteRunPasses(1);
             if (write(started[1], "!", 1) != 1) _exit(2);
@@ -69,7 +69,7 @@ TEST_F(Crash, KillsAtAnyMomentLeaveTheOldOrTheNewFile) {
         // The next start loads the file as it is, leaves nothing of ours behind and says what it removed.
         substituteReset();
         substituteHost.recordNatives = false;
-        cycleState = initialCycleState();
+        resetCycle();
         startCycle();
         const std::vector<std::string> messages = logMessages();
         ASSERT_EQ(messages.size(), temporaryLeft ? 4u : 3u) << "kill " << kill << ": " << joinLines(messages);

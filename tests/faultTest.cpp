@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <random>
 
-#include "cycle/cycleState.h"
+#include "cycle/mainLoop.h"
 #include "settings/settingsFile.h"
 #include "substitute/substituteHost.h"
 #include "testSupport.h"
@@ -131,7 +131,7 @@ TEST_F(Faults, ReadOnlyFileKeepsItsStarAndTheWeatherStays) {
 TEST_F(Faults, UnwritableLogDropsLinesAndTheCycleGoesOn) {
     for (bool asDirectory : {true, false}) {
         substituteReset();
-        cycleState = initialCycleState();
+        resetCycle();
         fs::remove_all("Weather.txt");
         writeFile("Nubilo.ini", defaultSettingsText());
         if (asDirectory) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "cycle/cycleState.h"
+#include "cycle/mainLoop.h"
 #include "fileAccess/fileAccess.h"
 #include "substitute/substituteHost.h"
 #include "testSupport.h"
@@ -249,7 +250,7 @@ TEST_F(MainLoop, AnUnusableFileSeenOnAReloadIsReplacedOnlyOnceItHasSettled) {
     EXPECT_EQ(logMessages().size(), 3u);
     EXPECT_EQ(readFile("Nubilo.ini"), "[Settings]\n");
     EXPECT_FALSE(fs::exists("Nubilo.ini.bak"));
-    EXPECT_TRUE(cycleState.settling);
+    EXPECT_TRUE(settingsSettling());
     EXPECT_EQ(cycleState.currentPosition, 5);
     // Two seconds unchanged since the last change: backup, defaults, and one more reload of
     // those defaults, after which the file is stable.
@@ -342,14 +343,14 @@ TEST_F(MainLoop, AFileWithoutItsLastLineEndIsTakenOnceItHasSettled) {
     runFor(1, 1);
     EXPECT_EQ(readFile("Nubilo.ini"), cut);
     EXPECT_EQ(cycleState.intervals.at("Rain"), 30);
-    EXPECT_TRUE(cycleState.settling);
+    EXPECT_TRUE(settingsSettling());
     runFor(1, 1);
-    EXPECT_TRUE(cycleState.settling);
+    EXPECT_TRUE(settingsSettling());
     // Unchanged for the settle time: taken as it is, and not rewritten for it.
     runFor(1, 1);
     EXPECT_EQ(appliedWeathers(logMessages()).back(), "Fog");
     EXPECT_EQ(cycleState.intervals.at("Rain"), 5);
-    EXPECT_FALSE(cycleState.settling);
+    EXPECT_FALSE(settingsSettling());
     EXPECT_EQ(readFile("Nubilo.ini"), cut);
 }
 

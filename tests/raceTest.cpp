@@ -130,7 +130,7 @@ bool runRace(const RaceConfig& config, long maxSaves, double seconds) {
     }
     substituteReset(std::time(nullptr));
     substituteHost.recordNatives = false;
-    cycleState = initialCycleState();
+    resetCycle();
     startCycle();
 
     int pipeEnds[2];

@@ -3,7 +3,7 @@
 // defaults through a link to nothing, and every leftover removed said in the log.
 #include <filesystem>
 
-#include "cycle/cycleState.h"
+#include "cycle/mainLoop.h"
 #include "substitute/substituteHost.h"
 #include "testSupport.h"
 
@@ -25,7 +25,7 @@ std::string keptLine(const std::string& aside, const std::string& keptAs) {
 // The game started again on the folder as it is.
 void restart() {
     substituteReset();
-    cycleState = initialCycleState();
+    resetCycle();
     startPlugin(1);
 }
 

@@ -11,7 +11,7 @@
 #include <regex>
 #include <sstream>
 
-#include "cycle/cycleState.h"
+#include "cycle/mainLoop.h"
 #include "settings/catalogue.h"
 #include "substitute/substituteHost.h"
 
@@ -31,7 +31,7 @@ void ScratchTest::SetUp() {
     fs::permissions(scratch, fs::perms::all);  // open to the unprivileged parts of some tests
     fs::current_path(scratch);
     substituteReset();
-    cycleState = initialCycleState();
+    resetCycle();
 }
 
 void ScratchTest::TearDown() {

@@ -46,7 +46,7 @@ std::int64_t nextEventfulSecond(std::int64_t now, std::int64_t end) {
     const CycleState& state = cycleState;
     FileIdentity file;
     if (queryFileIdentity(settingsPath.c_str(), file) && differsFromSeen(file)) return now + 1;
-    if (state.settling) return now + 1;
+    if (settingsSettling()) return now + 1;
     if (currentCatalogueIndex(state) < 0) return end;
     return std::clamp(dueTime(state) - simulationStart, now + 1, end);
 }
@@ -58,7 +58,7 @@ Simulation simulateCycle(const std::string* settings, std::int64_t seconds, bool
     std::remove(settingsBackupPath.c_str());
     if (settings != nullptr) replaceFileContent(settingsPath, *settings, true);
     substituteReset(simulationStart);
-    cycleState = initialCycleState();
+    resetCycle();
     startCycle();
     for (std::int64_t now = 0; now < seconds;) {
         substituteHost.clock = simulationStart + now;

@@ -16,11 +16,24 @@
 
 namespace {
 
-// The step under way. The pass that finds the interval up fills it anew and starts the work;
-// the passes after leave the file alone until the work is done, and the first that finds it
-// done takes its result.
-StarStep starStep;
-std::atomic<bool> starStepDone{false};
+// The star step's own bookkeeping, apart from the cycle it moves. Only this file writes it.
+struct StarStepRecord {
+    // The step under way, or the last one. The pass that finds the interval up fills it anew and
+    // starts the work; the passes after leave the file alone until the work is done, and the
+    // first that finds it done collects its result.
+    StarStep step;
+    std::atomic<bool> done{false};  // set off the fibre once the work has finished
+    // Started (at startedAt, monotonic milliseconds) and its result not yet collected; late once
+    // that has been said to take too long.
+    bool underWay = false;
+    std::int64_t startedAt = 0;
+    bool late = false;
+    // The last due step found the file held so that the star's rewrite cannot be made safely:
+    // the step waits and tries again.
+    FileHold busy;
+};
+
+StarStepRecord starStepRecord;
 
 constexpr const char* couldNotUpdate = "[Nubilo] ERROR: Could not update Weather.ini with new star.";
 
@@ -48,23 +61,25 @@ bool wholeSettingsText(std::string& text, StarStep& step) {
 }
 
 void starStepJob(void*) noexcept {
-    runStarStep(starStep);
-    starStepDone.store(true, std::memory_order_release);
+    runStarStep(starStepRecord.step);
+    starStepRecord.done.store(true, std::memory_order_release);
 }
 
-void startStarStep(CycleState& state) {
-    starStep = StarStep{};  // nothing of an earlier step carries over
-    StarStep& step = starStep;
+void startStarStep(bool settling) {
+    const CycleState& state = cycleState;
+    StarStepRecord& record = starStepRecord;
+    record.step = StarStep{};  // nothing of an earlier step carries over
+    StarStep& step = record.step;
     step.intervals = state.intervals;
     step.weathers = state.workingCatalogue;
     step.position = currentCatalogueIndex(state);
     step.customActive = state.customActive && !state.customCycle.empty();
-    step.settling = state.settling;
+    step.settling = settling;
     step.expected = seenSettingsIdentity();
-    starStepDone.store(false, std::memory_order_relaxed);
-    state.starStepUnderWay = true;
-    state.starStepStartedAt = monotonicMilliseconds();
-    state.starStepLate = false;
+    record.done.store(false, std::memory_order_relaxed);
+    record.underWay = true;
+    record.startedAt = monotonicMilliseconds();
+    record.late = false;
     if (!runOffFibre(starStepJob, nullptr)) starStepJob(nullptr);
 }
 
@@ -75,11 +90,12 @@ bool rewriteEnded(const StarStep& step, ReplaceOutcome outcome) { return step.at
 // once it has stayed busy a few seconds (a reader's moment is no news), then at most once a
 // minute while it stays busy. A busy file is tried again after a pause that grows while it stays
 // busy.
-void reportRewrite(CycleState& state, const StarStep& step) {
+void reportRewrite(const StarStep& step) {
+    FileHold& busy = starStepRecord.busy;
     if (rewriteEnded(step, ReplaceOutcome::busy)) {
-        if (holdMet(state.busy, busyRetryMilliseconds(state.busy))) writeLog(couldNotUpdate);
+        if (holdMet(busy, busyRetryMilliseconds(busy))) writeLog(couldNotUpdate);
     } else {
-        holdEnded(state.busy);
+        holdEnded(busy);
         if (step.thrown || rewriteEnded(step, ReplaceOutcome::failed))
             writeLog(couldNotUpdate);
         else if (rewriteEnded(step, ReplaceOutcome::written))
@@ -92,64 +108,78 @@ void reportRewrite(CycleState& state, const StarStep& step) {
     if (step.unseenSave || rewriteEnded(step, ReplaceOutcome::written)) forgetSeenSettings();
 }
 
-void takeStarRoad(CycleState& state, const StarStep& step, std::int64_t now) {
+void followStarRoad(const StarStep& step, std::int64_t now) {
     // The file's star decides the next weather; the reload that follows the rewrite applies it.
-    state.currentPosition = step.position;
-    state.lastChangeTime = now;
+    moveCycleTo(step.position);
+    weatherChangedAt(now);
 }
 
-void stepCustomCycle(CycleState& state, std::int64_t now) {
+void stepCustomCycle(std::int64_t now) {
+    const CycleState& state = cycleState;
     const auto length = static_cast<std::int32_t>(state.customCycle.size());
-    state.currentPosition = (state.currentPosition % length + 1) % length;
+    moveCycleTo((state.currentPosition % length + 1) % length);
     const std::int32_t next = state.customCycle[static_cast<std::size_t>(state.currentPosition)];
     applyWeather(state.workingCatalogue[static_cast<std::size_t>(next)].gameName);
-    state.lastChangeTime = now;
+    weatherChangedAt(now);
 }
 
-void takeDefaultRoad(CycleState& state, const StarStep& step, std::int64_t now) {
-    applyWeather(state.workingCatalogue[static_cast<std::size_t>(step.position)].gameName);
-    state.lastChangeTime = now;
+void followDefaultRoad(const StarStep& step, std::int64_t now) {
+    applyWeather(cycleState.workingCatalogue[static_cast<std::size_t>(step.position)].gameName);
+    weatherChangedAt(now);
+}
+
+// A dead network share or a dying disk can hold the work for long: said once. Its age on the
+// monotonic clock: a clock set forward is no wait, one set back hides none.
+void sayIfLate(StarStepRecord& record) {
+    if (record.late || monotonicMilliseconds() - record.startedAt < lateStepSeconds * 1000) return;
+    record.late = true;
+    writeLog("[Nubilo] ERROR: Weather.ini has not answered for 30 seconds; the cycle waits for it.");
 }
 
 }  // namespace
 
-void advanceCycle() {
-    CycleState& state = cycleState;
-    if (state.starStepUnderWay) return;  // its result is taken by a later pass
+void advanceCycle(bool settling) {
     const std::int64_t now = currentTime();
-    if (!isDue(state, now) || holdWaits(state.busy, now)) return;
-    startStarStep(state);
-    takeStarStep();  // at once where the work ran at once
+    if (!isDue(cycleState, now) || holdWaits(starStepRecord.busy, now)) return;
+    startStarStep(settling);
+    collectStarStep();  // at once where the work ran at once
 }
 
-bool takeStarStep() {
-    CycleState& state = cycleState;
-    if (!state.starStepUnderWay) return true;
-    if (!starStepDone.load(std::memory_order_acquire)) {
-        // A dead network share or a dying disk can hold the work for long: said once.
-        // Its age on the monotonic clock: a clock set forward is no wait, one set back hides none.
-        if (!state.starStepLate && monotonicMilliseconds() - state.starStepStartedAt >= lateStepSeconds * 1000) {
-            state.starStepLate = true;
-            writeLog("[Nubilo] ERROR: Weather.ini has not answered for 30 seconds; the cycle waits for it.");
-        }
-        return false;
+bool starStepUnderWay() { return starStepRecord.underWay; }
+
+void collectStarStep() {
+    StarStepRecord& record = starStepRecord;
+    if (!record.done.load(std::memory_order_acquire)) {
+        sayIfLate(record);
+        return;
     }
-    state.starStepUnderWay = false;
-    const StarStep& step = starStep;
+    record.underWay = false;
+    const StarStep& step = record.step;
     const std::int64_t now = currentTime();
     for (const std::string& message : step.messages) writeLog(message);
-    reportRewrite(state, step);
+    reportRewrite(step);
     // Held by another program: still due, tried again shortly (reportRewrite); nothing moves meanwhile.
-    if (rewriteEnded(step, ReplaceOutcome::busy)) return true;
+    if (rewriteEnded(step, ReplaceOutcome::busy)) return;
     if (step.thrown)
-        state.lastChangeTime = now;  // as a refused rewrite: the weather stays until the next due time
+        weatherChangedAt(now);  // as a refused rewrite: the weather stays until the next due time
     else if (step.star != -1)
-        takeStarRoad(state, step, now);
+        followStarRoad(step, now);
     else if (step.customActive)
-        stepCustomCycle(state, now);
+        stepCustomCycle(now);
     else
-        takeDefaultRoad(state, step, now);
-    return true;
+        followDefaultRoad(step, now);
+}
+
+void endStarStepHold() { holdEnded(starStepRecord.busy); }
+
+void resetStarStep() {
+    StarStepRecord& record = starStepRecord;
+    record.step = StarStep{};
+    record.done.store(false, std::memory_order_relaxed);
+    record.underWay = false;
+    record.startedAt = 0;
+    record.late = false;
+    record.busy = FileHold{};
 }
 
 void runStarStep(StarStep& step) noexcept {

@@ -8,13 +8,28 @@
 #include "fileAccess/fileAccess.h"
 #include "settings/catalogue.h"
 
-// The cycle step, once per pass. When the current weather's interval is up it starts the step's
-// file work (runStarStep) off the fibre, and the first pass that finds it finished takes its
-// result (takeStarStep) -- at once where the work ran at once. The star road moves the star in
-// the file to the weather after it, which the reload on the next pass applies; the custom road
-// steps the custom cycle in memory and applies its weather; the default road writes a lone "*"
-// onto the weather showing and applies that weather again.
-void advanceCycle();
+// The cycle step, once per pass while no step is under way. When the current weather's interval
+// is up it starts the step's file work (runStarStep) off the fibre, and the first pass that finds
+// it finished collects its result (collectStarStep) -- at once where the work ran at once. The
+// star road moves the star in the file to the weather after it, which the reload on the next pass
+// applies; the custom road steps the custom cycle in memory and applies its weather; the default
+// road writes a lone "*" onto the weather showing and applies that weather again. `settling`: the
+// loaded file is unusable and left alone for now, so the step does not write over it.
+void advanceCycle(bool settling);
+
+// Whether a step's file work has been started and its result not yet collected: while it has,
+// nothing else touches the settings file.
+bool starStepUnderWay();
+
+// Collects the finished step's result on the fibre: its log lines, then its effect on the cycle.
+// While the work still runs it only says, once, that it is late. Only while starStepUnderWay.
+void collectStarStep();
+
+// A new load starts a new wait: a busy rewrite before it is no hold of the next step's.
+void endStarStepHold();
+
+// Forgets the step's bookkeeping, as at module load. Never while its work runs.
+void resetStarStep();
 
 // One due step: what the file work is given, what it finds, and its log lines in the order the
 // step makes them, for the fibre to write.
@@ -44,7 +59,3 @@ std::int32_t findStarIndex(StarStep& step);
 bool validateSettings(StarStep& step);
 // Moves the file's single star to step.position, writing the loaded minutes.
 void updateSettingsStar(const IntervalMap& intervals, const std::vector<WeatherEntry>& weathers, StarStep& step);
-
-// Takes the finished step's result on the fibre: its log lines, then its effect on the cycle.
-// False while the work still runs.
-bool takeStarStep();

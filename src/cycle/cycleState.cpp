@@ -1,14 +1,24 @@
 #include "cycle/cycleState.h"
 
-#include "host/clock.h"
+#include <utility>
 
+#include "host/clock.h"
+#include "settings/settingsText.h"
+
+namespace {
+
+// The record as it stands when the module is loaded.
 CycleState initialCycleState() {
     CycleState state;
     state.lastChangeTime = currentTime();
     return state;
 }
 
+}  // namespace
+
 CycleState cycleState = initialCycleState();
+
+void resetCycleState() { cycleState = initialCycleState(); }
 
 std::int32_t currentCatalogueIndex(const CycleState& state) {
     const auto size = static_cast<std::int64_t>(state.workingCatalogue.size());
@@ -63,8 +73,33 @@ std::int64_t busyRetryMilliseconds(const FileHold& hold) {
     return retryDelaySeconds(hold.on ? hold.tries + 1 : 1) * 1000;
 }
 
+void adoptCycle(IntervalMap intervals, std::vector<std::int32_t> markedIndexes, std::int32_t startIndex) {
+    CycleState& state = cycleState;
+    state.intervals = std::move(intervals);
+    state.workingCatalogue = weatherCatalogue;
+    state.lastChangeTime = currentTime();
+    if (markedIndexes.size() < 2) {
+        // One mark only says where the catalogue order starts.
+        state.customCycle.clear();
+        state.customActive = false;
+        state.currentPosition = startIndex;
+    } else {
+        state.customCycle = std::move(markedIndexes);
+        state.customActive = true;
+        state.currentPosition = static_cast<std::int32_t>(customStartPosition(state.customCycle, startIndex));
+    }
+}
+
+void weatherChangedAt(std::int64_t now) { cycleState.lastChangeTime = now; }
+
+void moveCycleTo(std::int32_t position) { cycleState.currentPosition = position; }
+
 FileIdentity seenSettingsIdentity() { return cycleState.settingsWriteTime; }
 
 bool differsFromSeen(const FileIdentity& file) { return !sameFile(file, cycleState.settingsWriteTime); }
+
+void rememberSeenSettings(const FileIdentity& identity) {
+    cycleState.settingsWriteTime = identity.exists ? identity : FileIdentity{};
+}
 
 void forgetSeenSettings() { cycleState.settingsWriteTime = FileIdentity{}; }

@@ -21,6 +21,8 @@ struct FileHold {
     std::int64_t saidAt = 0;
 };
 
+// The cycle itself: what the last load gave it and where it stands. Only cycleState.cpp writes
+// it; the reload's and the star step's own bookkeeping live with them.
 struct CycleState {
     std::int32_t currentPosition = 0;  // catalogue index, or index into customCycle while customActive
     std::int64_t lastChangeTime = 0;   // whole seconds since 1970 when the weather was last set
@@ -31,22 +33,6 @@ struct CycleState {
     // The settings file as the main loop last saw it: last-write time, size and file id; absent
     // for none.
     FileIdentity settingsWriteTime;
-    // An unusable file seen on a reload is left alone until it has stayed the same this long:
-    // an editor's save truncates the file first and writes it a moment later.
-    bool settling = false;
-    std::int64_t settlingSince = 0;      // monotonic milliseconds when the file last changed while settling
-    // The settings file could not be read at the last load: nothing of it is remembered, and the
-    // loop goes on as it stood (at start, on the defaults, in memory only) until a later load.
-    FileHold inUse;
-    // The last due step found the file held so that the star's rewrite cannot be made safely:
-    // the step waits and tries again.
-    FileHold busy;
-    // The step's file work has been started off the fibre (at starStepStartedAt, monotonic
-    // milliseconds) and its result not yet taken; starStepLate once that has been said to take
-    // too long.
-    bool starStepUnderWay = false;
-    std::int64_t starStepStartedAt = 0;
-    bool starStepLate = false;
 };
 
 // Seconds an unusable file must stay unchanged before it is backed up and replaced.
@@ -71,8 +57,8 @@ constexpr std::int64_t holdRepeatMilliseconds = 60000;
 
 extern CycleState cycleState;
 
-// The record as it stands when the module is loaded.
-CycleState initialCycleState();
+// Puts the record back as it stands when the module is loaded (resetCycle does the whole cycle).
+void resetCycleState();
 
 // The catalogue index of the weather showing, or -1 before the first load. A position past the
 // end of the custom cycle (left there by the star road) is taken modulo its length.
@@ -97,9 +83,20 @@ void holdEnded(FileHold& hold);
 // the calendar clock has been set back since the try.
 bool holdWaits(const FileHold& hold, std::int64_t now);
 
+// Takes a load into the cycle: its minutes, the catalogue, and where the cycle starts -- the
+// custom cycle where two or more weathers are marked, else catalogue order from startIndex. The
+// weather changes now.
+void adoptCycle(IntervalMap intervals, std::vector<std::int32_t> markedIndexes, std::int32_t startIndex);
+// The weather was set (or stays, as set) at clock reading `now`: its interval counts from there.
+void weatherChangedAt(std::int64_t now);
+// The cycle stands at `position` (as currentPosition).
+void moveCycleTo(std::int32_t position);
+
 // The settings file as the loop last saw it (absent: none seen), and whether a reading of the
 // file differs from it: another last-write time, size or inode.
 FileIdentity seenSettingsIdentity();
 bool differsFromSeen(const FileIdentity& file);
+// The identity the change poll compares against from now on (one that does not exist: none).
+void rememberSeenSettings(const FileIdentity& identity);
 // Makes the next pass reload the file, for a change the poll cannot see.
 void forgetSeenSettings();

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cycle/advance.h"
@@ -25,10 +26,18 @@ void logFailure(const char* what) noexcept {
     }
 }
 
-// The identity the change poll compares against from now on.
-void rememberSettingsIdentity(const FileIdentity& identity) {
-    cycleState.settingsWriteTime = identity.exists ? identity : FileIdentity{};
-}
+// The reload's own bookkeeping, apart from the cycle it loads into. Only this file writes it.
+struct ReloadRecord {
+    // An unusable file seen on a reload is left alone until it has stayed the same this long:
+    // an editor's save truncates the file first and writes it a moment later.
+    bool settling = false;
+    std::int64_t settlingSince = 0;  // monotonic milliseconds when the file last changed while settling
+    // The settings file could not be read at the last load: nothing of it is remembered, and the
+    // loop goes on as it stood (at start, on the defaults, in memory only) until a later load.
+    FileHold inUse;
+};
+
+ReloadRecord reloadRecord;
 
 // A crash in the middle of a rewrite (the game killed, a power cut) may have left the old file
 // aside and our temporary beside it: the player's file goes back before it is loaded. An aside
@@ -58,44 +67,30 @@ Recovery recoverFile(const std::string& path, const std::string& name, const std
 // (a second on); said once it has lasted a few seconds. True while the loop keeps its state: only
 // a start, which has none, takes the defaults meanwhile.
 bool keepStateWhileInUse(const SettingsLoad& load) {
-    CycleState& state = cycleState;
     if (!load.inUse) {
-        holdEnded(state.inUse);
+        holdEnded(reloadRecord.inUse);
         return false;
     }
     forgetSeenSettings();
-    if (holdMet(state.inUse, inUseRetryMilliseconds)) writeLog(inUseMessage);
-    return !state.workingCatalogue.empty();
+    if (holdMet(reloadRecord.inUse, inUseRetryMilliseconds)) writeLog(inUseMessage);
+    return !cycleState.workingCatalogue.empty();
 }
 
 }  // namespace
 
 SettingsLoad adoptSettings(UnusableFile unusable) {
-    CycleState& state = cycleState;
     std::int32_t startIndex = 0;
     std::vector<std::int32_t> markedIndexes;
     SettingsLoad load;
     IntervalMap intervals = loadSettings(startIndex, markedIndexes, unusable, load);
     if (keepStateWhileInUse(load)) return load;
     // What the next rewrite may replace: the file this load read, as it was before the read.
-    if (load.read.exists) rememberSettingsIdentity(load.read);
+    if (load.read.exists) rememberSeenSettings(load.read);
     if (load.deferred) return load;
-    state.intervals = std::move(intervals);
-    state.workingCatalogue = weatherCatalogue;
-    state.lastChangeTime = currentTime();
-    state.settling = false;
+    reloadRecord.settling = false;
     const std::int32_t apply = firstWeatherIndex(markedIndexes, startIndex);
-    if (markedIndexes.size() < 2) {
-        // One mark only says where the catalogue order starts.
-        state.customCycle.clear();
-        state.customActive = false;
-        state.currentPosition = startIndex;
-    } else {
-        state.customCycle = std::move(markedIndexes);
-        state.customActive = true;
-        state.currentPosition = static_cast<std::int32_t>(customStartPosition(state.customCycle, startIndex));
-    }
-    applyWeather(state.workingCatalogue[static_cast<std::size_t>(apply)].gameName);
+    adoptCycle(std::move(intervals), std::move(markedIndexes), startIndex);
+    applyWeather(cycleState.workingCatalogue[static_cast<std::size_t>(apply)].gameName);
     return load;
 }
 
@@ -113,7 +108,7 @@ void startCycle() noexcept {
         const SettingsLoad load = adoptSettings(stillAside ? UnusableFile::keep : UnusableFile::replace);
         // The file as the loader read it (or as its own default write left it): a save that
         // lands after the read is then a change for the first pass.
-        rememberSettingsIdentity(load.wroteDefaults ? load.written : load.read);
+        rememberSeenSettings(load.wroteDefaults ? load.written : load.read);
     } catch (const std::exception& error) {
         logFailure(error.what());
     } catch (...) {
@@ -124,29 +119,37 @@ void startCycle() noexcept {
 namespace {
 
 void reload(UnusableFile unusable) {
-    CycleState& state = cycleState;
     const SettingsLoad load = adoptSettings(unusable);
     if (load.inUse) return;  // the cycle goes on as it stands
     if (load.deferred) {
-        state.settling = true;
-        state.settlingSince = monotonicMilliseconds();
+        reloadRecord.settling = true;
+        reloadRecord.settlingSince = monotonicMilliseconds();
         return;
     }
-    state.lastChangeTime = currentTime();
+    weatherChangedAt(currentTime());
     // A new load starts a new wait: a busy rewrite before it is no hold of the next step's.
-    holdEnded(state.busy);
+    endStarStepHold();
 }
 
 }  // namespace
 
+bool settingsSettling() { return reloadRecord.settling; }
+
+void resetCycle() {
+    resetCycleState();
+    reloadRecord = ReloadRecord{};
+    resetStarStep();
+}
+
+// An idle pass -- no step under way, the file as last seen and not settling, nothing due -- makes
+// one file-system query and no more: it opens nothing and allocates nothing, frame after frame.
 void runCyclePass() noexcept {
     try {
-        CycleState& state = cycleState;
         // While the star's rewrite is at the file off the fibre, nothing else touches the file.
-        // The pass that finds it done takes its result and no more, so the log tells the rewrite
-        // before the reload, which the next pass makes: two frames share the work.
-        if (state.starStepUnderWay) {
-            takeStarStep();
+        // The pass that finds it done collects its result and no more, so the log tells the
+        // rewrite before the reload, which the next pass makes: two frames share the work.
+        if (starStepUnderWay()) {
+            collectStarStep();
             return;
         }
         // Absent, or not queryable (access refused, say): unchanged for this pass.
@@ -154,15 +157,16 @@ void runCyclePass() noexcept {
         if (queryFileIdentity(settingsPath.c_str(), file)) {
             if (differsFromSeen(file)) {
                 // A file in use is opened again at its retry time, not at every pass.
-                if (!holdWaits(state.inUse, currentTime())) {
-                    rememberSettingsIdentity(file);
+                if (!holdWaits(reloadRecord.inUse, currentTime())) {
+                    rememberSeenSettings(file);
                     reload(UnusableFile::defer);
                 }
-            } else if (state.settling && monotonicMilliseconds() - state.settlingSince >= settleSeconds * 1000) {
+            } else if (reloadRecord.settling &&
+                       monotonicMilliseconds() - reloadRecord.settlingSince >= settleSeconds * 1000) {
                 reload(UnusableFile::replace);  // unchanged long enough: no save is in progress
             }
         }
-        advanceCycle();
+        advanceCycle(reloadRecord.settling);
     } catch (const std::exception& error) {
         logFailure(error.what());
     } catch (...) {

@@ -13,3 +13,10 @@ SettingsLoad adoptSettings(UnusableFile unusable = UnusableFile::replace);
 // Neither throws: a failure inside becomes one log line.
 void startCycle() noexcept;
 void runCyclePass() noexcept;
+
+// Whether the loaded file is unusable and left alone until it has stayed unchanged settleSeconds.
+bool settingsSettling();
+
+// Puts the whole cycle back as at module load -- its state, the reload's bookkeeping and the star
+// step's -- for tests and tools that start it anew. Never while a step's work runs.
+void resetCycle();
