@@ -9,8 +9,8 @@
 # each save, and a pause of 0 to 9 ms, the file is read back (the last save again 2 s later): the
 # save is lost when it no longer holds the save's minutes (Rain and Thunder differ from save to
 # save; the plug-in's own rewrite keeps them).
-# Ends after SAVES saves or SECONDS seconds and writes "saves lost" (and the first losses) to
-# REPORT, whole: the game waits for that file.
+# Ends after SAVES saves or SECONDS seconds and writes "saves lost" (then the first losses, and the
+# count of refused tries made again) to REPORT, whole: the game waits for that file.
 set -u
 cd "$1" || exit 2
 mode=$2
@@ -52,12 +52,24 @@ holds() {
     [ "$found" = yes ] && [ "$seenRain" = "$1" ] && [ "$seenThunder" = "$2" ]
 }
 
-save() {
+saveOnce() {
     if [ "$mode" = rename ]; then
         printf '%s' "$text" > Nubilo.ini.editor-save && mv -f Nubilo.ini.editor-save Nubilo.ini
     else
         printf '%s' "$text" > Nubilo.ini
     fi
+}
+
+# A save refused (mv has answered so while the name was between the plug-in's renames) is one the
+# editor reports and the player makes again, so it is made again here; no silent loss, but counted.
+save() {
+    tries=0
+    until saveOnce 2>/dev/null; do
+        refused=$(( refused + 1 ))
+        tries=$(( tries + 1 ))
+        [ "$tries" -ge 20 ] && return 1
+        sleep 0.002
+    done
 }
 
 # Whether save $1 (Rain $2, Thunder $3) is still there; counted lost if not. Missing for a moment
@@ -81,6 +93,7 @@ seed=$(( 20261208 + ${#mode} ))
 deadline=$(( $(date +%s) + seconds ))
 made=0
 lastKept=no
+refused=0
 lost=0
 losses=
 i=1
@@ -99,4 +112,5 @@ done
 # The next save follows a look at once; the last is looked at again once a step of the plug-in's
 # that may be under way has ended, so a rewrite over it after its look counts too.
 [ "$lastKept" = yes ] && sleep 2 && lookFor "$made" "$rain" "$thunder"
+[ "$refused" -gt 0 ] && losses="$losses $refused tries of a save refused and made again;"
 printf '%s %s%s\n' "$made" "$lost" "$losses" > "$report.partial" && mv -f "$report.partial" "$report"
