@@ -100,17 +100,23 @@ i=1
 while [ "$i" -le "$saves" ]; do
     if [ $(( i % 64 )) -eq 0 ] && [ "$(date +%s)" -ge "$deadline" ]; then break; fi
     saveText "$i"
-    save || { lost=$(( lost + 1 )); losses="$losses save $i could not be made;"; }
     made=$i
+    lastKept=no
+    if ! save; then
+        lost=$(( lost + 1 ))
+        losses="$losses save $i could not be made;"
+        i=$(( i + 1 ))
+        continue
+    fi
     seed=$(( (seed * 1103515245 + 12345) % 2147483648 ))
     pause=$(( seed / 65536 % 10 ))
     [ "$pause" -gt 0 ] && sleep "0.00$pause"
-    lastKept=no
     lookFor "$i" "$rain" "$thunder" && lastKept=yes
     i=$(( i + 1 ))
 done
-# The next save follows a look at once; the last is looked at again once a step of the plug-in's
-# that may be under way has ended, so a rewrite over it after its look counts too.
+# The next save follows a look at once; the last is looked at again 2 s later, when a step of the
+# plug-in's (milliseconds long) that was under way has ended: a rewrite over it after its first look
+# counts too. This look can only find a loss, never make one.
 [ "$lastKept" = yes ] && sleep 2 && lookFor "$made" "$rain" "$thunder"
 [ "$refused" -gt 0 ] && losses="$losses $refused tries of a save refused and made again;"
 printf '%s %s%s\n' "$made" "$lost" "$losses" > "$report.partial" && mv -f "$report.partial" "$report"

@@ -5,7 +5,7 @@
 // Index
 //   helpers: files, the log, the native calls, the version resource
 //   checks of the file's edges: busy (said after 5 s), the clock set back while busy, aside name
-//   taken, a save in one tick, a symbolic link
+//   taken (on the star's rewrite and on the defaults'), a save in one tick, a symbolic link
 //   [faults] the plug-in's own calls refused (the move-in, a read under the hold, the start's
 //   restore), a read-only file, a save while the temporary is flushed, a flush that hangs while
 //   the clock jumps, a save into the old file as ours moves in; the start after a crash: the pair
@@ -268,6 +268,25 @@ void checkAsideNameTaken() {
     CHECK(messagesSince(first).size() == 2 && messagesSince(first)[0] == keptLine);
     CHECK(substituteRunPasses(1));
     fs::remove("Nubilo.ini.nubilo-kept");
+}
+
+// A file with no usable line, once settled, is backed up and replaced by the defaults; a file
+// found at the aside name on the way is kept beside, and said, as on the star's rewrite.
+void checkUnusableFileBesideAnAsideFile() {
+    const std::string unusable = "[Settings]\r\nSet Rain Time = soon\r\n";
+    writeFile("Nubilo.ini.nubilo-old", playersOld);
+    writeFile("Nubilo.ini", unusable);
+    const std::size_t first = logMessages().size();
+    CHECK(substituteRunPasses(1));  // the change seen: it settles
+    host.clock += 3;
+    CHECK(substituteRunPasses(1));  // settled: backed up, then the defaults
+    const std::vector<std::string> said = messagesSince(first);
+    CHECK(readFile("Nubilo.ini.bak") == unusable && readFile("Nubilo.ini") == settingsText(5) &&
+          readFile("Nubilo.ini.nubilo-kept") == playersOld && noneOfOurs());
+    CHECK(std::count(said.begin(), said.end(), keptLine) == 1);
+    CHECK(substituteRunPasses(1));  // the defaults reloaded
+    fs::remove("Nubilo.ini.nubilo-kept");
+    fs::remove("Nubilo.ini.bak");
 }
 
 // A save of the same size within one tick of a coarse clock (FAT32 keeps 2-second steps) shows
@@ -1126,6 +1145,7 @@ int main(int argc, char** argv) {
     checkBusyFile();
     checkClockSetBackWhileBusy();
     checkAsideNameTaken();
+    checkUnusableFileBesideAnAsideFile();
     checkSaveWithinOneTick();
     checkSymbolicLink();
     checkRefusedMoveIn();

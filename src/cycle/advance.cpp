@@ -41,13 +41,6 @@ constexpr const char* couldNotUpdate = "[Nubilo] ERROR: Could not update Weather
 // says 30).
 constexpr std::int64_t lateStepSeconds = 30;
 
-// A file the replace found in its way, or a save that came too late to go back, is never
-// deleted: the player is told where it waits. Named without its folder, as the player sees it.
-std::string keptLine(const std::string& keptAs) {
-    const std::string name = keptAs.substr(keptAs.find_last_of("\\/") + 1);
-    return "[Nubilo] A file at " + asidePath(settingsPath) + ", perhaps your latest save, is kept as " + name + ".";
-}
-
 // The settings file's whole text; false when it could not all be read: a read that stopped early
 // is no text to judge the star by. A file another program holds makes the whole step busy: tried
 // again shortly, said only once the hold lasts, never taken for a file without a star.
@@ -232,10 +225,10 @@ void updateSettingsStar(const IntervalMap& intervals, const std::vector<WeatherE
         return;
     }
     step.attempted = true;
-    std::string keptAs;
+    std::vector<std::string> kept;
     step.outcome = replaceFileContentIf(settingsPath, canonicalSettingsText(intervals, weathers, step.position), false,
-                                        step.expected, nullptr, &keptAs);
-    if (!keptAs.empty()) step.messages.push_back(keptLine(keptAs));
+                                        step.expected, nullptr, &kept);
+    for (const std::string& keptAs : kept) step.messages.push_back(keptFileLine(settingsPath, keptAs));
     if (step.outcome != ReplaceOutcome::changedMeanwhile) return;
     // Changed where the change poll cannot see it (the same time and size: a coarse clock)?
     FileIdentity now;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "fileAccess/fileAccessPlatform.h"
 
@@ -129,7 +130,7 @@ std::optional<ReplaceOutcome> writeTemporary(OldFile& old, const std::string& by
 // The old file found (and on Windows held) first, then a temporary beside it written and flushed
 // (or the one a busy try left, taken up), then put in place by the platform's own checked replace.
 ReplaceOutcome replace(const std::string& path, std::string_view content, bool binary, const FileIdentity* expected,
-                       FileIdentity* written, std::string* keptAs) {
+                       FileIdentity* written, std::vector<std::string>* kept) {
     OldFile old;
     if (const std::optional<ReplaceOutcome> refused = checkOldFile(path, expected, old)) return *refused;
     const std::string bytes = diskBytes(content, binary);
@@ -137,7 +138,7 @@ ReplaceOutcome replace(const std::string& path, std::string_view content, bool b
     if (!reuseTemporary(old, bytes, made))
         if (const std::optional<ReplaceOutcome> unwritten = writeTemporary(old, bytes, made)) return *unwritten;
     const ReplaceOutcome outcome = putInPlace(old, expected, made, written);
-    if (keptAs != nullptr) *keptAs = old.keptAs;
+    if (kept != nullptr) *kept = std::move(old.kept);
     return outcome;
 }
 
@@ -194,6 +195,7 @@ bool replaceFileContent(const std::string& path, std::string_view content, bool 
 }
 
 ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view content, bool binary,
-                                    const FileIdentity& expected, FileIdentity* written, std::string* keptAs) {
-    return replace(path, content, binary, &expected, written, keptAs);
+                                    const FileIdentity& expected, FileIdentity* written,
+                                    std::vector<std::string>* kept) {
+    return replace(path, content, binary, &expected, written, kept);
 }

@@ -85,12 +85,12 @@ enum class ReplaceOutcome {
 // expectation is checked, content included where it carries a hash, and no save made after that
 // check is written over (POSIX: the old file is swapped out and looked at once more; Windows: the
 // old file is held against writers from before the temporary is made to the replace). `written`,
-// when given, receives the identity of the new file; `keptAs`, the path a file in the replace's
-// way was kept under beside it (Windows: a file at the aside name, or a save that came into the
-// old file too late to go back), or empty.
+// when given, receives the identity of the new file; `kept`, the paths files in the replace's way
+// were kept under beside it (Windows: a file at the aside name, or a save that came into the old
+// file too late to go back).
 ReplaceOutcome replaceFileContentIf(const std::string& path, std::string_view content, bool binary,
                                     const FileIdentity& expected, FileIdentity* written = nullptr,
-                                    std::string* keptAs = nullptr);
+                                    std::vector<std::string>* kept = nullptr);
 
 enum class Recovery {
     nothing,   // no replace was cut off between its renames, and no aside file was alone

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fileAccess/fileAccess.h"
 
@@ -39,8 +40,8 @@ struct OldFile {
     void* heldTemporary = nullptr;  // Windows: the temporary's handle, held with delete access from
                                     // its creation to its move-in
     ReplaceOutcome temporaryRefusal = ReplaceOutcome::failed;  // why no temporary could be made
-    std::string keptAs;  // Windows: where a file found at the aside name, or a save that could not
-                         // go back under the file's name, was kept beside (a kept name); empty: none
+    std::vector<std::string> kept;  // Windows: where a file found at the aside name, or a save that
+                                    // could not go back under the file's name, was kept beside
 };
 
 // The identity of an open stream's file, whatever its path holds now; absent when it cannot be had.

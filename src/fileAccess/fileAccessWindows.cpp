@@ -419,8 +419,9 @@ void endTemporary(OldFile& old, Fate fate, const FileIdentity& made) {
 // none is free.
 bool keepFileAtAside(const std::wstring& aside, OldFile& old) {
     for (int number = 1; number <= keptNames; ++number) {
-        if (MoveFileExW(aside.c_str(), widenUtf8(keptPath(old.target, number)).c_str(), MOVEFILE_WRITE_THROUGH)) {
-            old.keptAs = keptPath(old.target, number);
+        std::string kept = keptPath(old.target, number);  // made first: nothing may throw once it moved
+        if (MoveFileExW(aside.c_str(), widenUtf8(kept).c_str(), MOVEFILE_WRITE_THROUGH)) {
+            old.kept.push_back(std::move(kept));
             return true;
         }
     }
@@ -431,8 +432,9 @@ bool keepFileAtAside(const std::wstring& aside, OldFile& old) {
 // the file's name.
 bool keepHeldFile(HANDLE held, OldFile& old) {
     for (int number = 1; number <= keptNames; ++number) {
-        if (renameHandle(held, widenUtf8(keptPath(old.target, number)))) {
-            old.keptAs = keptPath(old.target, number);
+        std::string kept = keptPath(old.target, number);
+        if (renameHandle(held, widenUtf8(kept))) {
+            old.kept.push_back(std::move(kept));
             return true;
         }
     }

@@ -17,10 +17,19 @@ constexpr const char* backupFailed =
 constexpr const char* linkToNothing =
     "[Nubilo] ERROR: Weather.ini is a link to a missing file; the link is kept, defaults not written.";
 
+// A replace over the file expected that says where it kept a file found in its way.
+ReplaceOutcome replaceSaying(const std::string& path, std::string_view content, bool binary,
+                             const FileIdentity& expected, FileIdentity* written) {
+    std::vector<std::string> kept;
+    const ReplaceOutcome outcome = replaceFileContentIf(path, content, binary, expected, written, &kept);
+    for (const std::string& keptAs : kept) writeLog(keptFileLine(path, keptAs));
+    return outcome;
+}
+
 // The default file, only over the file expected when there is an expectation.
 ReplaceOutcome writeDefaultsFile(const FileIdentity* expected, FileIdentity* written) {
     const std::string text = canonicalSettingsText(defaultIntervals(), weatherCatalogue, defaultStartIndex);
-    if (expected != nullptr) return replaceFileContentIf(settingsPath, text, false, *expected, written);
+    if (expected != nullptr) return replaceSaying(settingsPath, text, false, *expected, written);
     return replaceFileContent(settingsPath, text, false) ? ReplaceOutcome::written : ReplaceOutcome::failed;
 }
 
@@ -58,7 +67,7 @@ void backUpThenWriteDefaults(const FileIdentity& judged, SettingsLoad& load) {
     if (read.opened && !read.readError && !sameFile(read.identity, judged)) return;  // saved again since: reload it
     FileIdentity backup;
     if (!read.opened || read.readError ||
-        replaceFileContentIf(settingsBackupPath, bytes, true, backupBefore, &backup) != ReplaceOutcome::written) {
+        replaceSaying(settingsBackupPath, bytes, true, backupBefore, &backup) != ReplaceOutcome::written) {
         writeLog(backupFailed);
         return;
     }
@@ -70,13 +79,18 @@ void backUpThenWriteDefaults(const FileIdentity& judged, SettingsLoad& load) {
     if (!load.wroteDefaults && !sameFile(now, judged) && earlierRead.opened && !earlierRead.readError &&
         sameFile(earlierRead.identity, backupBefore))
         // The player saved meanwhile: the unusable file is theirs to replace, the earlier backup stays.
-        backupStands = replaceFileContentIf(settingsBackupPath, earlier, true, backup) != ReplaceOutcome::written;
+        backupStands = replaceSaying(settingsBackupPath, earlier, true, backup, nullptr) != ReplaceOutcome::written;
     // Said only while true: a backup taken back again is no news for the player.
     if (backupStands) writeLog(backupSavedMessage);
     logDefaults(defaults);
 }
 
 }  // namespace
+
+std::string keptFileLine(const std::string& file, const std::string& keptAs) {
+    const std::string name = keptAs.substr(keptAs.find_last_of("\\/") + 1);
+    return "[Nubilo] A file at " + asidePath(file) + ", perhaps your latest save, is kept as " + name + ".";
+}
 
 FileRead readSettingsFile(const std::string& path, std::string& text) {
     std::string bytes;

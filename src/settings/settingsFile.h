@@ -21,6 +21,11 @@ extern const char* const defaultsWrittenMessage;
 // The line that says the file is there but could not be read, said by the loop that retries it.
 extern const char* const inUseMessage;
 
+// The line that says where a replace of `file` (a path the plug-in names) kept a file it found in
+// its way, `keptAs` (a kept name beside the file, as the replace gives it): never deleted, and
+// named without its folder, as the player sees it.
+std::string keptFileLine(const std::string& file, const std::string& keptAs);
+
 // Reads a settings file as the single-byte text the parser works on (settingsTextOf).
 FileRead readSettingsFile(const std::string& path, std::string& text);
 
